@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds and runs every test: once in a normal
+# build, once under AddressSanitizer + UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0"
+export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+
+bash scripts/build.sh build
+(cd build && ctest -j"$(nproc)" --output-on-failure)
+
+bash scripts/build.sh build-asan -DFOTOREEL_SANITIZE=ON
+(cd build-asan && ctest -j"$(nproc)" --output-on-failure)
