@@ -1,10 +1,14 @@
 #include "ffbind/FFLoad.h"
 
+#include <cctype>
 #include <cfenv>
-#include <cstring>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <link.h>
 #include <stdexcept>
-#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,16 +25,17 @@
 namespace ffbind {
 namespace {
 
-std::string Format(const char* fmt, const std::string& a, const std::string& b) {
-  char buf[4096];
-  std::snprintf(buf, sizeof buf, fmt, a.c_str(), b.c_str());
-  return buf;
-}
-
-std::string Format(const char* fmt, const std::string& a, const std::string& b, const std::string& c) {
-  char buf[4096];
-  std::snprintf(buf, sizeof buf, fmt, a.c_str(), b.c_str(), c.c_str());
-  return buf;
+__attribute__((format(printf, 1, 2))) std::string Format(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  va_list again;
+  va_copy(again, args);
+  const int size = std::vsnprintf(nullptr, 0, fmt, args);
+  va_end(args);
+  std::string text(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
+  std::vsnprintf(text.data(), text.size() + 1, fmt, again);
+  va_end(again);
+  return text;
 }
 
 std::string DlErrorText() {
@@ -38,96 +43,75 @@ std::string DlErrorText() {
   return text ? text : "unknown error";
 }
 
-// Binds every entry of the table, in order; the first missing one ends it.
-void BindEntries(const std::string& libName, void* handle, TEntryTable table) {
-  for (const TEntryBinding& row : table) {
+using TVersionEntry = unsigned (*)();
+
+// Fixed description of one library. Fixup binds Entries in order (all
+// mandatory), refuses another major version than the headers', then runs
+// Register; Unfix runs Unregister and clears the entries.
+struct TLibraryItem {
+  TLibrary Lib;
+  const char* Name;
+  bool SysLib;  // never looked for in LibraryPath
+  int Version;  // major version in the file name; negative: none
+  const TEntryTable* Entries;
+  TVersionEntry* VersionEntry;  // slot of <name>_version, or nullptr
+  void (*Register)();
+  void (*Unregister)();
+};
+
+const TLibraryItem kLibraries[kLibraryCount] = {
+    {avCodec, "avcodec", false, LIBAVCODEC_VERSION_MAJOR, &kAVCodecEntries, &ff::avcodec_version, nullptr, nullptr},
+    {avDevice, "avdevice", false, LIBAVDEVICE_VERSION_MAJOR, &kAVDeviceEntries, &ff::avdevice_version,
+     [] { ff::avdevice_register_all(); }, nullptr},
+    {avFilter, "avfilter", false, LIBAVFILTER_VERSION_MAJOR, &kAVFilterEntries, &ff::avfilter_version, nullptr,
+     nullptr},
+    {avFormat, "avformat", false, LIBAVFORMAT_VERSION_MAJOR, &kAVFormatEntries, &ff::avformat_version,
+     [] { ff::avformat_network_init(); }, [] { ff::avformat_network_deinit(); }},
+    {avUtil, "avutil", false, LIBAVUTIL_VERSION_MAJOR, &kAVUtilEntries, &ff::avutil_version, nullptr, nullptr},
+    {swResample, "swresample", false, LIBSWRESAMPLE_VERSION_MAJOR, &kSwResampleEntries, &ff::swresample_version,
+     nullptr, nullptr},
+    {swScale, "swscale", false, LIBSWSCALE_VERSION_MAJOR, &kSwScaleEntries, &ff::swscale_version, nullptr, nullptr},
+    {myUtil, "c", true, 6, &kMyUtilEntries, nullptr, nullptr, nullptr},
+};
+
+void ClearEntries(const TLibraryItem& item) {
+  for (const TEntryBinding& row : *item.Entries) *row.Slot = nullptr;
+}
+
+// Binds every entry in order; the first missing one ends the binding.
+void BindEntries(const TLibraryItem& item, const std::string& libName, void* handle) {
+  for (const TEntryBinding& row : *item.Entries) {
     dlerror();
     void* address = dlsym(handle, row.Name);
     if (!address) {
       const char* fmt = row.Kind == TEntryKind::Function ? "Load function %s@%s error: %s"
                                                          : "Load variable %s@%s error: %s";
-      throw std::runtime_error(Format(fmt, row.Name, libName, DlErrorText()));
+      throw std::runtime_error(Format(fmt, row.Name, libName.c_str(), DlErrorText().c_str()));
     }
     *row.Slot = address;
   }
 }
 
-void ClearEntries(TEntryTable table) {
-  for (const TEntryBinding& row : table) *row.Slot = nullptr;
-}
-
 // The headers fix the interface generation: a library of another major
 // version would misread every record the system shares with it.
-void CheckMajorVersion(const std::string& libName, unsigned runtimeVersion, unsigned builtMajor) {
-  const unsigned major = runtimeVersion >> 16;
-  if (major != builtMajor)
-    throw std::runtime_error("Library " + libName + " has major version " + std::to_string(major) +
-                             ", this program was built for " + std::to_string(builtMajor));
+void CheckMajorVersion(const TLibraryItem& item, const std::string& libName) {
+  if (!item.VersionEntry) return;
+  const unsigned major = (*item.VersionEntry)() >> 16;
+  if (major != static_cast<unsigned>(item.Version))
+    throw std::runtime_error(Format("Library %s has major version %u, but this program needs version %d", libName.c_str(),
+                                    major, item.Version));
 }
 
-using TFixupProc = void (*)(const std::string& libName, void* handle);
-using TUnfixProc = void (*)();
+void Fixup(const TLibraryItem& item, const std::string& libName, void* handle) {
+  BindEntries(item, libName, handle);
+  CheckMajorVersion(item, libName);
+  if (item.Register) item.Register();
+}
 
-struct TLibraryItem {
-  TLibrary Lib;
-  const char* Name;
-  bool SysLib;
-  int Version;
-  TFixupProc Fixup;
-  TUnfixProc Unfix;
-};
-
-const TLibraryItem kLibraries[kLibraryCount] = {
-    {avCodec, "avcodec", false, LIBAVCODEC_VERSION_MAJOR,
-     [](const std::string& n, void* h) {
-       BindEntries(n, h, kAVCodecEntries);
-       CheckMajorVersion(n, ff::avcodec_version(), LIBAVCODEC_VERSION_MAJOR);
-     },
-     [] { ClearEntries(kAVCodecEntries); }},
-    {avDevice, "avdevice", false, LIBAVDEVICE_VERSION_MAJOR,
-     [](const std::string& n, void* h) {
-       BindEntries(n, h, kAVDeviceEntries);
-       CheckMajorVersion(n, ff::avdevice_version(), LIBAVDEVICE_VERSION_MAJOR);
-       ff::avdevice_register_all();
-     },
-     [] { ClearEntries(kAVDeviceEntries); }},
-    {avFilter, "avfilter", false, LIBAVFILTER_VERSION_MAJOR,
-     [](const std::string& n, void* h) {
-       BindEntries(n, h, kAVFilterEntries);
-       CheckMajorVersion(n, ff::avfilter_version(), LIBAVFILTER_VERSION_MAJOR);
-     },
-     [] { ClearEntries(kAVFilterEntries); }},
-    {avFormat, "avformat", false, LIBAVFORMAT_VERSION_MAJOR,
-     [](const std::string& n, void* h) {
-       BindEntries(n, h, kAVFormatEntries);
-       CheckMajorVersion(n, ff::avformat_version(), LIBAVFORMAT_VERSION_MAJOR);
-       ff::avformat_network_init();
-     },
-     [] {
-       if (ff::avformat_network_deinit) ff::avformat_network_deinit();
-       ClearEntries(kAVFormatEntries);
-     }},
-    {avUtil, "avutil", false, LIBAVUTIL_VERSION_MAJOR,
-     [](const std::string& n, void* h) {
-       BindEntries(n, h, kAVUtilEntries);
-       CheckMajorVersion(n, ff::avutil_version(), LIBAVUTIL_VERSION_MAJOR);
-     },
-     [] { ClearEntries(kAVUtilEntries); }},
-    {swResample, "swresample", false, LIBSWRESAMPLE_VERSION_MAJOR,
-     [](const std::string& n, void* h) {
-       BindEntries(n, h, kSwResampleEntries);
-       CheckMajorVersion(n, ff::swresample_version(), LIBSWRESAMPLE_VERSION_MAJOR);
-     },
-     [] { ClearEntries(kSwResampleEntries); }},
-    {swScale, "swscale", false, LIBSWSCALE_VERSION_MAJOR,
-     [](const std::string& n, void* h) {
-       BindEntries(n, h, kSwScaleEntries);
-       CheckMajorVersion(n, ff::swscale_version(), LIBSWSCALE_VERSION_MAJOR);
-     },
-     [] { ClearEntries(kSwScaleEntries); }},
-    {myUtil, "c", true, 6, [](const std::string& n, void* h) { BindEntries(n, h, kMyUtilEntries); },
-     [] { ClearEntries(kMyUtilEntries); }},
-};
+void Unfix(const TLibraryItem& item) {
+  if (item.Unregister) item.Unregister();
+  ClearEntries(item);
+}
 
 struct TLibraryStatus {
   std::string Name;  // replacement file name; empty = default
@@ -167,58 +151,62 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
-// Loads from the folder when the file is there (the folder joins PATH once
-// and is the current directory while loading), else by bare name through
-// the system search order. On failure errorText receives the reason.
+// Makes a folder the current directory and brings the previous one back
+// when it goes out of scope, whatever happens in between.
+class TCurrentDirectory {
+ public:
+  explicit TCurrentDirectory(const std::string& folder) : FSaved(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (::chdir(folder.c_str()) != 0) { /* still loads: the library is opened by full path */ }
+  }
+  ~TCurrentDirectory() {
+    if (FSaved < 0) return;
+    if (::fchdir(FSaved) != 0) { /* the previous directory is gone; nothing to go back to */ }
+    ::close(FSaved);
+  }
+  TCurrentDirectory(const TCurrentDirectory&) = delete;
+  TCurrentDirectory& operator=(const TCurrentDirectory&) = delete;
+
+ private:
+  int FSaved;
+};
+
+// The library's own dependencies may sit next to it: the folder joins PATH
+// once, for the life of the process. Case is ignored, as the check is
+// about "already there" rather than exact spelling.
+void AddToPath(const std::string& folder) {
+  const char* oldPath = std::getenv("PATH");
+  const std::string path = oldPath ? oldPath : "";
+  if (Upper(path).find(Upper(folder)) != std::string::npos) return;
+  // An empty PATH element would mean the current directory: none is added.
+  const std::string newPath = path.empty() ? folder : folder + ":" + path;
+  ::setenv("PATH", newPath.c_str(), 1);
+}
+
+// Loads folder + file by full path when that file exists (with the folder
+// as current directory and on PATH), else file by bare name through the
+// system search order. On failure errorText receives the reason.
 void* LoadLibraryFromPath(const std::string& folder, const std::string& file, std::string& errorText) {
   void* handle = nullptr;
   const std::string full = WithSeparator(folder) + file;
+  dlerror();
   if (!folder.empty() && FileExists(full)) {
-    char* saved = ::getcwd(nullptr, 0);
-    if (::chdir(folder.c_str()) != 0) { /* loading by full path still works */ }
-    const char* oldPath = std::getenv("PATH");
-    const std::string path = oldPath ? oldPath : "";
-    if (Upper(path).find(Upper(folder)) == std::string::npos)
-      ::setenv("PATH", (folder + ":" + path).c_str(), 1);
-    dlerror();
+    TCurrentDirectory inFolder(folder);
+    AddToPath(folder);
     handle = dlopen(full.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) errorText = DlErrorText();
-    if (saved) {
-      if (::chdir(saved) != 0) { /* nothing sensible left to do */ }
-      std::free(saved);
-    }
   } else {
-    dlerror();
     handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) errorText = DlErrorText();
   }
+  if (!handle) errorText = DlErrorText();
   return handle;
 }
 
-// Hooks that run on every successful Load of a library.
+// Hooks that run on every successful Load of a library, also when it was
+// bound before the call.
 void AfterLoad(const TFFLoader& loader, TLibrary lib) {
   if (lib == avUtil && loader.InstallLogger) fflog::GetLogger()->InstallAVLogCallback();
 }
 
-// Floating-point environment of the process: library code runs with every
-// floating-point exception masked; the caller's environment comes back at
-// exit, after the libraries are unloaded.
-struct TProcessLifetime {
-  std::fenv_t saved{};
-  TProcessLifetime() {
-    std::fegetenv(&saved);
-    fedisableexcept(FE_ALL_EXCEPT);
-  }
-  ~TProcessLifetime() {
-    std::fesetenv(&saved);
-    TFFLoader finaliser;
-    finaliser.Unload(kEncoderLibraries);
-  }
-};
-
 }  // namespace
-
-TFFLoader::TFFLoader() : InstallLogger(true) {}
 
 std::string TFFLoader::GetLibraryName(TLibrary lib) const {
   const TLibraryStatus& status = State().Status[lib];
@@ -240,22 +228,25 @@ bool TFFLoader::Load(TLibrary lib) {
   const TLibraryItem& item = kLibraries[lib];
   if (!status.Handle) {
     const std::string name = GetLibraryName(lib);
-    std::string folder = FolderOf(name);
+    const std::string ownFolder = FolderOf(name);
+    std::string folder = ownFolder;
     if (folder.empty() && !state.LibraryPath.empty() && !item.SysLib) folder = WithSeparator(state.LibraryPath);
-    const std::string file = name.substr(FolderOf(name).size());
+    const std::string file = name.substr(ownFolder.size());
     std::string errorText;
     status.Handle = LoadLibraryFromPath(folder, file, errorText);
     if (!status.Handle) {
-      state.LastErrMsg = Format("Load library %s error: %s", folder + file, errorText);
+      state.LastErrMsg = Format("Load library %s error: %s", (folder + file).c_str(), errorText.c_str());
       return false;
     }
   }
   if (!status.Fixuped) {
     try {
-      item.Fixup(GetLibraryName(lib), status.Handle);
+      Fixup(item, GetLibraryName(lib), status.Handle);
       status.Fixuped = true;
     } catch (const std::exception& e) {
       state.LastErrMsg = e.what();
+      // Entries bound before the failure would point into a freed module.
+      ClearEntries(item);
     }
   }
   if (!status.Fixuped) {
@@ -293,7 +284,7 @@ bool TFFLoader::Loaded(TLibraries libs) const {
 void TFFLoader::Unload(TLibrary lib) {
   TLibraryStatus& status = State().Status[lib];
   if (status.Fixuped) {
-    kLibraries[lib].Unfix();
+    Unfix(kLibraries[lib]);
     status.Fixuped = false;
   }
   if (status.Handle) {
@@ -312,23 +303,50 @@ void TFFLoader::CheckLibAV(TLibraries libs) const {
   for (int i = 0; i < kLibraryCount; ++i) {
     const auto lib = static_cast<TLibrary>(i);
     if (libs.Contains(lib) && !Loaded(lib))
-      throw std::runtime_error(std::string("Library ") + kLibraries[lib].Name + " not loaded.");
+      throw std::runtime_error(Format("Library %s not loaded.", kLibraries[lib].Name));
   }
+}
+
+std::string TFFLoader::ModuleFileName(TLibrary lib) const {
+  if (!Loaded(lib)) return "";
+  link_map* map = nullptr;
+  if (dlinfo(State().Status[lib].Handle, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_name) return "";
+  return map->l_name;
+}
+
+unsigned TFFLoader::RuntimeVersion(TLibrary lib) const {
+  const TLibraryItem& item = kLibraries[lib];
+  return Loaded(lib) && item.VersionEntry ? (*item.VersionEntry)() : 0;
 }
 
 std::string TFFLoader::LastErrMsg() const { return State().LastErrMsg; }
 std::string TFFLoader::LibraryPath() const { return State().LibraryPath; }
 void TFFLoader::SetLibraryPath(const std::string& path) { State().LibraryPath = path; }
 
-namespace {
-TFFLoader& LoaderInstance() {
-  static TFFLoader loader;
-  return loader;
-}
-TProcessLifetime gProcessLifetime;
-}  // namespace
+constinit TFFLoader FFLoader;
 
-TFFLoader& FFLoader = LoaderInstance();
+namespace {
+
+// Library code runs with every floating-point exception masked; the
+// environment the process started with comes back at exit, and the
+// libraries are released then.
+struct TProcessLifetime {
+  std::fenv_t Saved{};
+  TProcessLifetime() {
+    // Constructed first so that it is destroyed after the unload below.
+    State();
+    std::fegetenv(&Saved);
+    fedisableexcept(FE_ALL_EXCEPT);
+  }
+  ~TProcessLifetime() {
+    std::fesetenv(&Saved);
+    FFLoader.Unload(kEncoderLibraries);
+  }
+};
+
+TProcessLifetime gProcessLifetime;
+
+}  // namespace
 
 std::string ProgramFolder() {
   char buf[4096];

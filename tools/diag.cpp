@@ -1,36 +1,33 @@
+// Library diagnostic: loads each library of the encoder set from the
+// program folder and prints the file it came from and the version it
+// reports, or the loader's error text. Exit code 1 when any failed.
 #include <cstdio>
 
-#include "ffbind/AVCodecStubs.h"
-#include "ffbind/AVDeviceStubs.h"
-#include "ffbind/AVFilterStubs.h"
-#include "ffbind/AVFormatStubs.h"
-#include "ffbind/AVUtilStubs.h"
 #include "ffbind/FFLoad.h"
-#include "ffbind/SwResampleStubs.h"
-#include "ffbind/SwScaleStubs.h"
 
 namespace {
 
-void PrintVersion(const std::string& file, unsigned version) {
-  std::printf("%-22s %u.%u.%u\n", file.c_str(), version >> 16, (version >> 8) & 0xFF, version & 0xFF);
-}
+const char* const kLibraryTitles[ffbind::kLibraryCount] = {"avcodec",    "avdevice", "avfilter", "avformat",
+                                                           "avutil",     "swresample", "swscale", "C library"};
 
 }  // namespace
 
 int main() {
   using namespace ffbind;
   FFLoader.SetLibraryPath(ProgramFolder());
-  if (!FFLoader.Load(kEncoderLibraries)) {
-    std::fprintf(stderr, "%s\n", FFLoader.LastErrMsg().c_str());
-    return 1;
+  std::printf("library folder: %s\n", FFLoader.LibraryPath().c_str());
+  int failures = 0;
+  for (int i = 0; i < kLibraryCount; ++i) {
+    const auto lib = static_cast<TLibrary>(i);
+    if (!FFLoader.Load(lib)) {
+      std::printf("%-10s %s\n", kLibraryTitles[i], FFLoader.LastErrMsg().c_str());
+      ++failures;
+      continue;
+    }
+    const unsigned v = FFLoader.RuntimeVersion(lib);
+    char version[32] = "-";
+    if (v) std::snprintf(version, sizeof version, "%u.%u.%u", v >> 16, (v >> 8) & 0xFF, v & 0xFF);
+    std::printf("%-10s %-10s %s\n", kLibraryTitles[i], version, FFLoader.ModuleFileName(lib).c_str());
   }
-  PrintVersion(FFLoader.GetLibraryName(avCodec), ff::avcodec_version());
-  PrintVersion(FFLoader.GetLibraryName(avDevice), ff::avdevice_version());
-  PrintVersion(FFLoader.GetLibraryName(avFilter), ff::avfilter_version());
-  PrintVersion(FFLoader.GetLibraryName(avFormat), ff::avformat_version());
-  PrintVersion(FFLoader.GetLibraryName(avUtil), ff::avutil_version());
-  PrintVersion(FFLoader.GetLibraryName(swResample), ff::swresample_version());
-  PrintVersion(FFLoader.GetLibraryName(swScale), ff::swscale_version());
-  std::printf("%-22s (system C library)\n", FFLoader.GetLibraryName(myUtil).c_str());
-  return 0;
+  return failures ? 1 : 0;
 }
