@@ -37,6 +37,8 @@
   X(avformat_seek_file) \
   X(avformat_write_header) \
   X(avformat_query_codec) \
+  X(av_new_program) \
+  X(av_program_add_stream_index) \
   X(av_demuxer_iterate) \
   X(av_muxer_iterate) \
   X(avio_enum_protocols) \
