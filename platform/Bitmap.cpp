@@ -1,9 +1,23 @@
 #include "platform/Bitmap.h"
 
+#include <climits>
 #include <stdexcept>
 #include <string>
 
 namespace platform {
+namespace {
+
+std::int64_t LineBytes(int width, TPixelFormat format) {
+  return (static_cast<std::int64_t>(width) * BitsOfPixelFormat(format) + 31) / 32 * 4;
+}
+
+// Rows are addressed with int offsets by the painting side.
+void CheckGeometry(int width, int height, TPixelFormat format) {
+  if (width < 0 || height < 0 || LineBytes(width, format) > INT_MAX)
+    throw std::invalid_argument("Invalid bitmap size " + std::to_string(width) + "x" + std::to_string(height));
+}
+
+}  // namespace
 
 int BitsOfPixelFormat(TPixelFormat format) {
   switch (format) {
@@ -16,26 +30,32 @@ int BitsOfPixelFormat(TPixelFormat format) {
   return 24;
 }
 
-TBitmap::TBitmap(int width, int height, TPixelFormat format) : FPixelFormat(format) {
-  for (int i = 0; i < 256; ++i) FPalette[i] = 0xFF000000u | (i << 16) | (i << 8) | i;
+TBitmap::TBitmap() {
+  for (std::uint32_t i = 0; i < 256; ++i) FPalette[i] = 0xFF000000u | (i << 16) | (i << 8) | i;
+}
+
+TBitmap::TBitmap(int width, int height, TPixelFormat format) : TBitmap() {
+  FPixelFormat = format;
   SetSize(width, height);
 }
 
 void TBitmap::SetSize(int width, int height) {
-  if (width < 0 || height < 0)
-    throw std::invalid_argument("Invalid bitmap size " + std::to_string(width) + "x" + std::to_string(height));
+  CheckGeometry(width, height, FPixelFormat);
+  if (width == FWidth && height == FHeight) return;
   FWidth = width;
   FHeight = height;
   Reallocate();
 }
 
 void TBitmap::SetPixelFormat(TPixelFormat format) {
+  if (format == FPixelFormat) return;
+  CheckGeometry(FWidth, FHeight, format);
   FPixelFormat = format;
   Reallocate();
 }
 
 int TBitmap::BytesPerLine() const {
-  return static_cast<int>(((static_cast<std::int64_t>(FWidth) * BitsPerPixel() + 31) / 32) * 4);
+  return static_cast<int>(LineBytes(FWidth, FPixelFormat));
 }
 
 std::uint8_t* TBitmap::ScanLine(int row) {
@@ -43,8 +63,8 @@ std::uint8_t* TBitmap::ScanLine(int row) {
   return FPixels.data() + static_cast<std::size_t>(row) * BytesPerLine();
 }
 
-void TBitmap::Reallocate() {
-  FPixels.assign(static_cast<std::size_t>(BytesPerLine()) * FHeight, 0);
-}
+std::size_t TBitmap::RequiredSize() const { return static_cast<std::size_t>(BytesPerLine()) * FHeight; }
+
+void TBitmap::Reallocate() { FPixels.assign(RequiredSize(), 0); }
 
 }  // namespace platform

@@ -17,13 +17,14 @@ int BitsOfPixelFormat(TPixelFormat format);
 
 class TBitmap {
  public:
-  TBitmap() = default;
+  TBitmap();
   TBitmap(int width, int height, TPixelFormat format);
   TBitmap(const TBitmap&) = delete;
   TBitmap& operator=(const TBitmap&) = delete;
 
-  // Reallocates the pixel memory (zero-filled) when size or format change.
-  // A negative size raises std::invalid_argument.
+  // Reallocates the pixel memory (zero-filled) when size or format change;
+  // the same size or format keeps the pixels. A negative size, or a row
+  // longer than INT_MAX bytes, raises std::invalid_argument.
   void SetSize(int width, int height);
   void SetPixelFormat(TPixelFormat format);
 
@@ -48,6 +49,7 @@ class TBitmap {
   void Unlock() { FLock.unlock(); }
 
  private:
+  std::size_t RequiredSize() const;
   void Reallocate();
 
   int FWidth = 0;
