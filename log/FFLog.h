@@ -43,8 +43,11 @@ class AssertionException : public std::logic_error {
 };
 
 // Main thread: create, destroy, set OnLog, TriggerEventInMainThread and
-// LogLevel. Any thread: Log, GetLogger. Library messages arrive on whatever
-// thread the libraries log from.
+// LogLevel; the application creates its logger before any worker logs, and
+// destroys it after the last one has ended. Any thread: Log, GetLogger.
+// Library messages arrive on whatever thread the libraries log from; their
+// lines are assembled under a process-wide lock but delivered after it is
+// left, so OnLog may itself make the libraries log.
 class TFFLogger : public platform::TFFBaseComponent {
  public:
   // An application logger replaces an auto-created one; a second
