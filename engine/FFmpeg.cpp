@@ -1,0 +1,52 @@
+#include "engine/FFmpeg.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+#include "ffbind/FFLoad.h"
+#include "log/FFLog.h"
+#include "util/OptionWords.h"
+
+namespace engine {
+
+TCustomFFmpeg::TCustomFFmpeg() { ResetState(); }
+
+TCustomFFmpeg::~TCustomFFmpeg() = default;
+
+void TCustomFFmpeg::ResetState() {
+  ffbind::FFLoader.CheckLibAV(ffbind::kEncoderLibraries);
+  ResetOptionState();
+  FLastErrMsg.clear();
+}
+
+void TCustomFFmpeg::Log(fflog::TLogLevel level, const std::string& text) {
+  fflog::GetLogger()->Log(this, level, "%s", text.c_str());
+}
+
+int TCustomFFmpeg::RejectOption(const std::string& text) {
+  Log(fflog::llError, text);
+  ffutil::SetOptionErrorText(text);
+  return AVERROR(EINVAL);
+}
+
+void TCustomFFmpeg::FatalError(const std::string& text) {
+  FLastErrMsg = text;
+  Log(fflog::llFatal, text);
+  throw FFmpegException(text);
+}
+
+void TCustomFFmpeg::FatalError(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  va_list copy;
+  va_copy(copy, args);
+  int n = std::vsnprintf(nullptr, 0, fmt, copy);
+  va_end(copy);
+  std::vector<char> buf(n > 0 ? n + 1 : 1);
+  std::vsnprintf(buf.data(), buf.size(), fmt, args);
+  va_end(args);
+  FatalError(std::string(buf.data()));
+}
+
+}  // namespace engine
