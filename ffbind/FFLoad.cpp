@@ -185,6 +185,9 @@ void AddToPath(const std::string& folder) {
 // Loads folder + file by full path when that file exists (with the folder
 // as current directory and on PATH), else file by bare name through the
 // system search order. On failure errorText receives the reason.
+// The code stays mapped after dlclose: the libraries and theirs keep
+// process-wide state (caches, atexit handlers, helper threads) that must not
+// point into unmapped memory. Unloading still drops the handle and entries.
 void* LoadLibraryFromPath(const std::string& folder, const std::string& file, std::string& errorText) {
   void* handle = nullptr;
   const std::string full = WithSeparator(folder) + file;
@@ -192,9 +195,9 @@ void* LoadLibraryFromPath(const std::string& folder, const std::string& file, st
   if (!folder.empty() && FileExists(full)) {
     TCurrentDirectory inFolder(folder);
     AddToPath(folder);
-    handle = dlopen(full.c_str(), RTLD_NOW | RTLD_LOCAL);
+    handle = dlopen(full.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   } else {
-    handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   }
   if (!handle) errorText = DlErrorText();
   return handle;
