@@ -13,6 +13,7 @@
 #include <QScreen>
 #include <QToolButton>
 
+#include "app/ImageControl.h"
 #include "app/VisualStyle.h"
 #include "tests/app/WindowFixture.h"
 
@@ -79,9 +80,15 @@ TEST_F(WindowTest, VisibleControlsSitWhereDesignedWithTheirTexts) {
     SCOPED_TRACE(c.Control->objectName().toStdString());
     EXPECT_TRUE(c.Control->isVisible());
     EXPECT_EQ(c.Control->pos(), c.Geometry.topLeft());
-    if (c.Geometry.width() > 0) EXPECT_EQ(c.Control->width(), c.Geometry.width());
-    if (c.Geometry.height() > 0) EXPECT_EQ(c.Control->height(), c.Geometry.height());
-    if (c.Text) EXPECT_EQ(TextOf(c.Control), U(c.Text));
+    if (c.Geometry.width() > 0) {
+      EXPECT_EQ(c.Control->width(), c.Geometry.width());
+    }
+    if (c.Geometry.height() > 0) {
+      EXPECT_EQ(c.Control->height(), c.Geometry.height());
+    }
+    if (c.Text) {
+      EXPECT_EQ(TextOf(c.Control), U(c.Text));
+    }
     EXPECT_EQ(c.Control->toolTip(), U(c.Hint));
   }
   EXPECT_EQ(w.Image19->cursor().shape(), Qt::PointingHandCursor);
@@ -214,6 +221,7 @@ TEST_F(WindowTest, ComboBoxesHoldTheirItemsAndDefaults) {
 // The output folder is made at start-up under whatever HOME says, with any
 // missing parents; when it cannot be made the window still comes up.
 TEST_F(WindowTest, CreatesTheDefaultOutputFolder) {
+  Window.reset();  // one window (and logger) at a time
   const QString root = Home.path();
   QFile plainFile(root + "/plain-file");
   ASSERT_TRUE(plainFile.open(QIODevice::WriteOnly));
