@@ -35,6 +35,13 @@ const TMediaSpec kShortMp4{"mp4", {{AV_CODEC_ID_MPEG4, {}}, {AV_CODEC_ID_AAC, {}
 
 const TMediaSpec kTransport{"mpegts", {{AV_CODEC_ID_MPEG4, {}}, {AV_CODEC_ID_MP2, {}}}, {}, {}};
 
+// The film's stream lines as the information text writes them.
+const std::string kFilmVideoLine =
+    "  Stream #0(ger), 1/1000: Video: mpeg4 (Simple Profile), yuv420p, 64x48 [SAR 1:1 DAR 4:3], 25 tbr, 1k tbn, "
+    "start: 0.011000";
+const std::string kFilmAudioLine =
+    "  Stream #1(eng), 1/1000: Audio: mp2, 44100 Hz, stereo, s16p, 128 kb/s, start: 0.000000";
+
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::size_t start = 0;
@@ -252,18 +259,91 @@ TEST_F(ProbeFixture, FileInfoTextOfFilm) {
       "Chapter #0: start 0.000000, end 0.200000",
       "  Metadata:",
       "    title           : Opening",
-      "  Stream #0(ger), 1/1000: Video: mpeg4 (Simple Profile), yuv420p, 64x48 [SAR 1:1 DAR 4:3], 25 tbr, 1k tbn, "
-      "start: 0.011000",
+      kFilmVideoLine,
       "  Metadata:",
       "    title           : Picture",
       "    DURATION        : 00:00:00.371000000",
-      "  Stream #1(eng), 1/1000: Audio: mp2, 44100 Hz, stereo, s16p, 128 kb/s, start: 0.000000",
+      kFilmAudioLine,
       "  Metadata:",
       "    DURATION        : 00:00:00.418000000",
   };
   const std::vector<std::string> actual = Lines(d.FileInfoText());
   ASSERT_EQ(actual.size(), expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(actual[i], expected[i]) << "line " << i;
+}
+
+struct TInputCloser {
+  void operator()(AVFormatContext* ic) const { ff::avformat_close_input(&ic); }
+};
+using TInputPtr = std::unique_ptr<AVFormatContext, TInputCloser>;
+
+TEST_F(ProbeFixture, ProgramsComeFirstThenStreamsOfNoProgram) {
+  const std::string path = Write("film.mkv", kFilm);
+  AVFormatContext* ic = nullptr;
+  ASSERT_GE(ff::avformat_open_input(&ic, path.c_str(), nullptr, nullptr), 0);
+  TInputPtr input(ic);
+  ASSERT_GE(ff::avformat_find_stream_info(ic, nullptr), 0);
+  // One program holding only the audio stream, whose only tag is its language.
+  AVProgram* program = ff::av_new_program(ic, 7);
+  ASSERT_NE(program, nullptr);
+  ff::av_dict_set(&program->metadata, "name", "Main", 0);
+  ff::av_program_add_stream_index(ic, 7, 1);
+  ff::av_dict_free(&ic->streams[1]->metadata);
+  ff::av_dict_set(&ic->streams[1]->metadata, "language", "eng", 0);
+
+  TFFDecoder d;
+  d.SetFileHandle(ic);
+  EXPECT_EQ(d.ProgramCount(), 1);
+  const probe::TAVProgram p = d.GetProgrames(0);
+  EXPECT_EQ(p.id, 7);
+  ASSERT_EQ(p.nb_stream_indexes, 1u);
+  EXPECT_EQ(p.stream_index[0], 1u);
+  EXPECT_EQ(d.GetProgrames(1).id, -1);
+  EXPECT_EQ(d.LastErrMsg(), "program index #1 is invalid.");
+
+  const std::vector<std::string> lines = Lines(d.FileInfoText());
+  const std::vector<std::string> tail = {
+      "Program 7 Main",   "  Metadata:", "    name            : Main",     kFilmAudioLine, "No Program",
+      kFilmVideoLine,     "  Metadata:", "    title           : Picture", "    DURATION        : 00:00:00.371000000"};
+  ASSERT_GE(lines.size(), tail.size());
+  const std::vector<std::string> actualTail(lines.end() - tail.size(), lines.end());
+  EXPECT_EQ(actualTail, tail);
+}
+
+// Reads a file through the application's own I/O context, which cannot
+// seek and so cannot tell the size.
+int ReadFromFile(void* opaque, uint8_t* buf, int size) {
+  const std::size_t n = std::fread(buf, 1, size, static_cast<std::FILE*>(opaque));
+  return n > 0 ? static_cast<int>(n) : AVERROR_EOF;
+}
+
+TEST_F(ProbeFixture, SizeOfAnInputThatCannotTellIt) {
+  const std::string path = Write("film.mkv", kFilm);
+  const std::int64_t onDisk = static_cast<std::int64_t>(std::filesystem::file_size(path));
+  const struct {
+    std::string Url;
+    std::int64_t Size;
+  } cases[] = {{path, onDisk}, {"from the application", 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Url);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+    ASSERT_TRUE(file);
+    auto* buffer = static_cast<unsigned char*>(ff::av_malloc(4096));
+    AVIOContext* pb = ff::avio_alloc_context(buffer, 4096, 0, file.get(), ReadFromFile, nullptr, nullptr);
+    ASSERT_NE(pb, nullptr);
+    AVFormatContext* ic = ff::avformat_alloc_context();
+    ic->pb = pb;
+    ASSERT_GE(ff::avformat_open_input(&ic, c.Url.c_str(), nullptr, nullptr), 0);
+    {
+      TFFDecoder d;
+      d.SetFileHandle(ic);
+      EXPECT_EQ(d.FileSize(), c.Size);
+      EXPECT_NE(d.FileInfoText().find("\r\nFile Size: " + probe::ByteSizeText(c.Size) + "\r\n"), std::string::npos);
+    }
+    ff::avformat_close_input(&ic);
+    ff::av_freep(&pb->buffer);
+    ff::avio_context_free(&pb);
+  }
 }
 
 TEST(InfoTexts, NumberTexts) {
