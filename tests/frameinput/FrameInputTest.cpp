@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <map>
@@ -321,7 +322,7 @@ TEST_F(FrameInputTest, HandlersRunWhereAskedAndTheirErrorsComeBack) {
     ASSERT_EQ(Open(adapter.FileName(), kDefaultOptions, input), 0);
     int end = 0;
     std::string error;
-    bool done = false;
+    std::atomic<bool> done{false};
     std::thread worker([&] {
       ReadAll(input.get(), 5, &end);
       try {
@@ -331,7 +332,7 @@ TEST_F(FrameInputTest, HandlersRunWhereAskedAndTheirErrorsComeBack) {
       }
       done = true;
     });
-    platform::ServeMainThreadUntil([&] { return done; }, 20000);
+    platform::ServeMainThreadUntil([&] { return done.load(); }, 20000);
     worker.join();
     EXPECT_EQ(onMain, (std::vector<bool>{inMainThread, inMainThread}));
     EXPECT_EQ(end, AVERROR_EXTERNAL);
