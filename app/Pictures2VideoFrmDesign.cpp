@@ -40,6 +40,7 @@ const char kWindowColours[] = R"(
 #lblcaption, #Label11, #Label12, #Label2, #Label13, #Label34, #Label35, #Label36,
 #lblStatus, #lbjdt { color: white; background: transparent; }
 #Label32 { color: #808080; background: transparent; }
+#SpeedButton2 { color: white; }
 #Edit1, #edtFrameDelay, #ComboBox2, #cboFrameSize, #ComboBox4, #ComboBox5, #ComboBox6 {
   background-color: #F0FFF0; color: #008000; border: 1px solid #7A9CC6; padding-left: 2px;
 }

@@ -14,8 +14,9 @@ QPushButton, QToolButton {
   background-color: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #4A4A4A, stop:1 #303030);
   border: 1px solid #1C1C1C;
   border-radius: 3px;
-  padding: 2px 6px;
 }
+QPushButton { padding: 2px 6px; }
+QToolButton { padding: 1px; }
 QPushButton:hover, QToolButton:hover {
   background-color: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #5A5A5A, stop:1 #3C3C3C);
 }
@@ -30,6 +31,9 @@ QListWidget, QListView, QTreeView, QPlainTextEdit {
   border: 1px solid #1C1C1C;
   selection-color: white;
   selection-background-color: #4F6E8F;
+}
+QHeaderView::section {
+  color: #E0E0E0; background-color: #3A3A3A; border: none; border-right: 1px solid #2B2B2B; padding: 2px 4px;
 }
 QScrollBar:vertical, QScrollBar:horizontal { background: #2B2B2B; border: none; }
 QScrollBar::handle { background: #555555; border-radius: 3px; min-height: 16px; min-width: 16px; }
