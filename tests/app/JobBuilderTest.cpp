@@ -9,6 +9,9 @@
 #include <unistd.h>
 
 #include "app/JobBuilder.h"
+#include "ffbind/AVCodecStubs.h"
+#include "ffbind/AVFormatStubs.h"
+#include "ffbind/FFLoad.h"
 
 namespace {
 
@@ -91,6 +94,19 @@ TEST(JobBuilder, BuildsTheOptionStringsAndOutputName) {
     EXPECT_EQ(job.InputOptions, c.input);
     EXPECT_EQ(job.OutputOptions, c.options);
     EXPECT_EQ(job.FrameDelay, c.delay);
+  }
+}
+
+// The FLV choice names codecs of its own because the FLV muxer refuses the
+// default ones; those must exist in the loaded libraries and suit FLV.
+TEST(JobBuilder, FlvCodecsAreAvailableAndAccepted) {
+  ASSERT_TRUE(ffbind::FFLoader.Load(ffbind::kEncoderLibraries)) << ffbind::FFLoader.LastErrMsg();
+  const AVOutputFormat* flv = ff::av_guess_format(nullptr, "x.FLV", nullptr);
+  ASSERT_NE(flv, nullptr);
+  for (const char* name : {"flv", "libmp3lame"}) {
+    const AVCodec* encoder = ff::avcodec_find_encoder_by_name(name);
+    ASSERT_NE(encoder, nullptr) << name;
+    EXPECT_EQ(ff::avformat_query_codec(flv, encoder->id, FF_COMPLIANCE_NORMAL), 1) << name;
   }
 }
 
