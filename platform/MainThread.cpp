@@ -68,10 +68,22 @@ void CallInMainThread(const std::function<void()>& fn) {
     wake = s.wakeHook;
   }
   s.queued.notify_all();
-  if (wake) wake();
-  std::unique_lock guard(s.lock);
-  s.served.wait(guard, [&] { return call->done; });
+  // The call is queued whatever the hook does: wait for it before reporting
+  // a failing hook, or fn would run after its captures are gone.
+  std::exception_ptr wakeError;
+  if (wake) {
+    try {
+      wake();
+    } catch (...) {
+      wakeError = std::current_exception();
+    }
+  }
+  {
+    std::unique_lock guard(s.lock);
+    s.served.wait(guard, [&] { return call->done; });
+  }
   if (call->error) std::rethrow_exception(call->error);
+  if (wakeError) std::rethrow_exception(wakeError);
 }
 
 int ServeMainThreadQueue() {

@@ -29,7 +29,8 @@ int ServeMainThreadQueue();
 bool ServeMainThreadUntil(const std::function<bool()>& done, int timeoutMs = -1);
 
 // Called (from the queuing thread) whenever a call is queued, so that a GUI
-// event loop can wake up and serve the queue. Empty by default.
+// event loop can wake up and serve the queue. Empty by default. Should it
+// throw, the caller still waits for its call, then gets the hook's error.
 void SetMainThreadWakeHook(std::function<void()> hook);
 
 }  // namespace platform

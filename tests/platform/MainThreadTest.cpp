@@ -63,6 +63,26 @@ TEST(MainThreadTest, ExceptionOfTheCallReachesTheWorker) {
   EXPECT_EQ(caught, "painting failed");
 }
 
+TEST(MainThreadTest, ThrowingWakeHookStillWaitsForTheCall) {
+  SetMainThreadWakeHook([] { throw std::runtime_error("no event loop"); });
+  std::atomic<bool> ran{false};
+  bool ranBeforeReturn = false;
+  std::string caught;
+  std::thread worker([&] {
+    try {
+      CallInMainThread([&] { ran = true; });
+    } catch (const std::runtime_error& e) {
+      caught = e.what();
+    }
+    ranBeforeReturn = ran;
+  });
+  EXPECT_TRUE(ServeMainThreadUntil([&] { return ran.load(); }, 60000));
+  worker.join();
+  SetMainThreadWakeHook(nullptr);
+  EXPECT_TRUE(ranBeforeReturn);
+  EXPECT_EQ(caught, "no event loop");
+}
+
 TEST(MainThreadTest, ServeUntilGivesUpAfterTheTimeout) {
   EXPECT_FALSE(ServeMainThreadUntil([] { return false; }, 20));
   EXPECT_TRUE(ServeMainThreadUntil([] { return true; }, 0));
