@@ -202,6 +202,11 @@ int ReadHeader(AVFormatContext* s) {
     ff::av_log(s, AV_LOG_ERROR, "Invalid FrameInputAdapter\n");
     return AVERROR(EINVAL);
   }
+  // One adapter feeds one input: a second would take over its frame record.
+  if (adapter->FrameInfo()) {
+    ff::av_log(s, AV_LOG_ERROR, "FrameInputAdapter \"%s\" already serves an open input\n", Text(s->url));
+    return AVERROR(EINVAL);
+  }
   adapter->SetPendingError(nullptr);
   int ret;
   try {

@@ -354,6 +354,9 @@ TEST_F(FrameInputTest, NotificationsAndTheAdapterLifetime) {
 
   ASSERT_EQ(Open(adapter.FileName(), kDefaultOptions, input), 0);
   EXPECT_NE(adapter.FrameInfo(), nullptr);
+  TInput second;
+  EXPECT_EQ(Open(adapter.FileName(), kDefaultOptions, second), AVERROR(EINVAL));
+  EXPECT_NE(TakeLog().find("already serves an open input"), std::string::npos);
   input.reset();
   EXPECT_EQ(closes, 1);
   EXPECT_EQ(adapter.FrameInfo(), nullptr);
