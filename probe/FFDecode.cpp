@@ -98,14 +98,14 @@ bool TCustomDecoder::FailLoad(const std::string& text) {
 bool TCustomDecoder::LoadFile(const std::string& fileName, const std::string& formatName) {
   ffbind::FFLoader.CheckLibAV(ffbind::kDecoderLibraries);
 
-  FLoading = true;
-  try {
+  {
+    // The previous input goes, the options collected for this load stay.
+    struct TLoadingFlag {
+      bool& Flag;
+      ~TLoadingFlag() { Flag = false; }
+    } loading{FLoading = true};
     CloseFile();
-  } catch (...) {
-    FLoading = false;
-    throw;
   }
-  FLoading = false;
 
   const AVInputFormat* format = nullptr;
   if (!formatName.empty()) {
@@ -118,6 +118,22 @@ bool TCustomDecoder::LoadFile(const std::string& fileName, const std::string& fo
   }
   if (fileName.size() > kMaxFileNameBytes) return FailLoad(ffutil::ErrorText(fileName, AVERROR(ENAMETOOLONG)));
 
+  bool opened = false;
+  try {
+    opened = OpenAndProbe(fileName, format);
+  } catch (...) {
+    // A throwing event or log handler must not leave a half-probed input.
+    CloseFile();
+    throw;
+  }
+  if (!opened) return false;
+  UpdateStreamInfo();
+  RebuildOptions();
+  FForceFormat = formatName;
+  return true;
+}
+
+bool TCustomDecoder::OpenAndProbe(const std::string& fileName, const AVInputFormat* format) {
   FFileHandle = ff::avformat_alloc_context();
   if (!FFileHandle) return FailLoad(ffutil::ErrorText(fileName, AVERROR(ENOMEM)));
   FOwnHandle = true;
@@ -153,10 +169,6 @@ bool TCustomDecoder::LoadFile(const std::string& fileName, const std::string& fo
     FFileHandle->pb->eof_reached = 0;
     FFileHandle->pb->error = 0;
   }
-
-  UpdateStreamInfo();
-  RebuildOptions();
-  FForceFormat = formatName;
   return true;
 }
 

@@ -112,6 +112,9 @@ class TCustomDecoder : public platform::TFFBaseComponent {
   // The stream a per-kind query addresses, or nullptr after reporting why.
   AVStream* StreamForQuery(int index, AVMediaType type, const char* kind);
   void RebuildOptions();
+  // Steps of LoadFile once the format is known: false after a failure that
+  // FailLoad has reported and cleaned up.
+  bool OpenAndProbe(const std::string& fileName, const AVInputFormat* format);
   bool FailLoad(const std::string& text);
 
   AVFormatContext* FFileHandle = nullptr;
