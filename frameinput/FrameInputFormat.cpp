@@ -2,10 +2,11 @@
 // by the adapter's handlers. Timestamps are microseconds.
 #include <cerrno>
 #include <cinttypes>
-#include <climits>
+#include <cstdint>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <exception>
 #include <new>
 
 #include "ffbind/AVCodecStubs.h"
