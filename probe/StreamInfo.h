@@ -2,7 +2,8 @@
 // Stream information records of the decoder component. Plain values: each
 // record owns its strings; a query fills a fresh record from the open
 // demuxer context and never keeps a reference to it (except the program
-// record, see TAVProgram).
+// record, see TAVProgram). A query that fails returns the record as
+// default-constructed here: numbers -1, strings empty.
 #include <cstdint>
 #include <string>
 
@@ -18,7 +19,7 @@ struct TFileStreamInfo {
   std::int64_t Duration = -1;        // microseconds; -1 when the container gives none
   std::int32_t BitRate = -1;         // bits per second
   // Creation time in microseconds since 1970 (the container's "creation_time"
-  // metadata), 0 when the container gives none.
+  // metadata); 0 when the container gives none or it cannot be read.
   std::int64_t TimeStamp = -1;
   std::int32_t Year = -1;   // metadata "year"; 0 when absent or not a number
   std::int32_t Track = -1;  // metadata "track"; 0 when absent or not a number

@@ -22,7 +22,10 @@ const TMediaSpec kMixed{"matroska",
                          {AV_CODEC_ID_MPEG4, {}},
                          {AV_CODEC_ID_AAC, {}},
                          {AV_CODEC_ID_SUBRIP, {{"language", "fre"}}}},
-                        {{"title", "Mixed"}, {"comment", "interleaved kinds"}, {"year", "2021"}},
+                        {{"title", "Mixed"},
+                         {"comment", "interleaved kinds"},
+                         {"year", "2021"},
+                         {"creation_time", "2021-05-04T03:02:01Z"}},
                         {}};
 
 const TMediaSpec kTaggedWav{"wav",
@@ -159,6 +162,7 @@ TEST_F(ProbeFixture, StreamRecords) {
   EXPECT_EQ(f.Comment, "interleaved kinds");  // stored as "COMMENT"
   EXPECT_EQ(f.Year, 2021);
   EXPECT_EQ(f.Track, 0);
+  EXPECT_EQ(f.TimeStamp, INT64_C(1620097321000000));
   EXPECT_EQ(f.StartTime, 0);
   EXPECT_EQ(f.Duration, d.FileHandle()->duration);
   EXPECT_GT(f.Duration, 300000);
