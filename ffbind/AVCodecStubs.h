@@ -45,6 +45,7 @@
   X(av_new_packet) \
   X(av_grow_packet) \
   X(av_shrink_packet) \
+  X(av_packet_get_side_data) \
   X(av_bsf_get_by_name) \
   X(av_bsf_alloc) \
   X(av_bsf_init) \

@@ -1,0 +1,16 @@
+#pragma once
+// Small text helpers shared by the engine's conversion files.
+#include <cstdint>
+#include <string>
+
+namespace engine {
+
+// printf-style formatting into a std::string.
+std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// A codec tag as written with -tag: a C integer with automatic base; when
+// characters follow the number, the first four bytes of the text instead,
+// the first in the lowest byte ("DIVX" and 0x58564944 give the same tag).
+std::uint32_t ReadCodecTag(const std::string& text);
+
+}  // namespace engine

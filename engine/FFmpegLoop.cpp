@@ -1,0 +1,390 @@
+// The transcode loop: input choice, reading, time stamp correction,
+// decoding, filtering, the end steps; and the common packet writer.
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+#include "engine/EngineText.h"
+#include "engine/FFmpeg.h"
+#include "ffbind/AVCodecStubs.h"
+#include "ffbind/AVFilterStubs.h"
+#include "ffbind/AVFormatStubs.h"
+#include "ffbind/AVUtilStubs.h"
+#include "frameinput/FrameInput.h"
+#include "util/FFUtils.h"
+
+namespace engine {
+namespace {
+
+struct TPacketFree {
+  void operator()(AVPacket* p) const { ff::av_packet_free(&p); }
+};
+using TPacket = std::unique_ptr<AVPacket, TPacketFree>;
+
+TFrame NewFrame() {
+  TFrame f(ff::av_frame_alloc());
+  if (!f) throw std::bad_alloc();
+  return f;
+}
+
+}  // namespace
+
+void TCustomFFmpeg::transcode_loop() {
+  const std::size_t nb_inputs = Finput_files.size();
+  std::vector<bool> waiting(nb_inputs, false);
+  std::size_t nb_waiting = 0;
+
+  FLastErrMsg.clear();
+  try {
+    const int ret = transcode_init();
+    if (ret < 0) {
+      if (FLastErrMsg.empty()) FLastErrMsg = ffutil::ErrorText("transcode_init() error", ret);
+      throw FFmpegException(FLastErrMsg);
+    }
+  } catch (...) {
+    free_transcode_state();
+    throw;
+  }
+
+  if (FOutputDuration < 0) FOutputDuration = FInputDuration;
+  const std::int64_t timer_start = ff::av_gettime();
+  std::int64_t last_report = timer_start;
+  TPacket pkt(ff::av_packet_alloc());
+  if (!pkt) throw std::bad_alloc();
+
+  while (!CheckStopAndPause()) {
+    int file_index = -1;
+    double opts_min = 1e100;
+    std::int64_t ipts_min = INT64_MAX;
+    for (auto& o : Foutput_streams) {
+      TOutputStream* ost = o.get();
+      if (ost->source_index < 0) continue;
+      const TInputStream* ist = Finput_streams[ost->source_index].get();
+      const TOutputFile& of = Foutput_files[ost->file_index];
+      if (ost->is_past_recording_time || waiting[ist->file_index]) continue;
+      AVIOContext* pb = of.ctx->pb;
+      if (pb && ff::avio_seek(pb, 0, SEEK_CUR) >= of.limit_filesize) continue;
+      const double opts = static_cast<double>(ost->cur_pts) * av_q2d(ost->st->time_base);
+      if (!Finput_files[ist->file_index].eof_reached) {
+        if (ist->pts < ipts_min) {
+          ipts_min = ist->pts;
+          if (Finput_sync) file_index = ist->file_index;
+        }
+        if (opts < opts_min) {
+          opts_min = opts;
+          if (!Finput_sync) file_index = ist->file_index;
+        }
+      }
+      if (ost->frame_number >= ost->max_frames)
+        for (unsigned j = 0; j < of.ctx->nb_streams; ++j) Foutput_streams[of.ost_index + j]->is_past_recording_time = 1;
+    }
+
+    if (file_index < 0) {
+      if (nb_waiting == 0) break;
+      waiting.assign(nb_inputs, false);
+      nb_waiting = 0;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      continue;
+    }
+
+    TInputFile& ifile = Finput_files[file_index];
+    AVFormatContext* is = ifile.ctx.get();
+    FLastRead = ff::av_gettime();
+    const int ret = ff::av_read_frame(is, pkt.get());
+    if (ret == AVERROR(EAGAIN)) {
+      waiting[file_index] = true;
+      ++nb_waiting;
+      continue;
+    }
+    if (ret < 0) {
+      // A failing picture handler ends the task with its own error.
+      frameinput::RethrowPendingError(is);
+      ifile.eof_reached = 1;
+      if (Fopt_shortest) break;
+      continue;
+    }
+    waiting.assign(nb_inputs, false);
+    nb_waiting = 0;
+    if (Fdo_pkt_dump) ff::av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, pkt.get(), Fdo_hex_dump, is->streams[pkt->stream_index]);
+
+    if (pkt->stream_index < ifile.nb_streams && !Finput_streams[ifile.ist_index + pkt->stream_index]->discard) {
+      TInputStream* ist = Finput_streams[ifile.ist_index + pkt->stream_index].get();
+      const AVRational tb = ist->st->time_base;
+      if (pkt->dts != AV_NOPTS_VALUE) pkt->dts += ff::av_rescale_q(ifile.ts_offset, AV_TIME_BASE_Q, tb);
+      if (pkt->pts != AV_NOPTS_VALUE) pkt->pts += ff::av_rescale_q(ifile.ts_offset, AV_TIME_BASE_Q, tb);
+      if (pkt->pts != AV_NOPTS_VALUE) pkt->pts = std::llround(static_cast<double>(pkt->pts) * ist->ts_scale);
+      if (pkt->dts != AV_NOPTS_VALUE) pkt->dts = std::llround(static_cast<double>(pkt->dts) * ist->ts_scale);
+
+      if (pkt->dts != AV_NOPTS_VALUE && ist->next_pts != AV_NOPTS_VALUE && (is->iformat->flags & AVFMT_TS_DISCONT)) {
+        const std::int64_t pkt_dts = ff::av_rescale_q(pkt->dts, tb, AV_TIME_BASE_Q);
+        const std::int64_t delta = pkt_dts - ist->next_pts;
+        const double threshold = Fdts_delta_threshold * 1000000.0;
+        if ((delta < -threshold || (delta > threshold && ist->st->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE) ||
+             pkt_dts + 1 < ist->pts) &&
+            !Fcopy_ts) {
+          ifile.ts_offset -= delta;
+          Log(fflog::llDebug, Format("timestamp discontinuity %lld, new offset= %lld", static_cast<long long>(delta),
+                                     static_cast<long long>(ifile.ts_offset)));
+          pkt->dts -= ff::av_rescale_q(delta, AV_TIME_BASE_Q, tb);
+          if (pkt->pts != AV_NOPTS_VALUE) pkt->pts -= ff::av_rescale_q(delta, AV_TIME_BASE_Q, tb);
+        }
+      }
+
+      if (decode_packet(ist, pkt.get()) < 0) {
+        const std::string text =
+            Format("Error while decoding stream #%d:%d (%s)", ist->file_index, ist->st->index,
+                   ffutil::MediaTypeName(ist->st->codecpar->codec_type).c_str());
+        Log(fflog::llError, text);
+        ff::av_packet_unref(pkt.get());
+        if (Fexit_on_error) {
+          free_transcode_state();
+          FatalError(text);
+        }
+        continue;
+      }
+    }
+    ff::av_packet_unref(pkt.get());
+
+    const std::int64_t now = ff::av_gettime();
+    if (now - last_report > ReportInterval) {
+      last_report = now;
+      report_progress(false, file_index, timer_start, now);
+    }
+  }
+
+  for (auto& ist : Finput_streams)
+    if (ist->decoding_needed && !ist->decoder_flushed) decode_packet(ist.get(), nullptr);
+  drain_encoders();
+  for (TOutputFile& of : Foutput_files) {
+    FLastWrite = ff::av_gettime();
+    const int ret = ff::av_write_trailer(of.ctx.get());
+    if (ret < 0) FatalError(ffutil::ErrorText("av_write_trailer()", ret));
+  }
+  report_progress(true, -1, timer_start, ff::av_gettime());
+  for (auto& ost : Foutput_streams) {
+    if (ost->encoding_needed) {
+      ost->enc_ctx->stats_in = nullptr;
+      ff::avcodec_close(ost->enc_ctx.get());
+      FEncoderList.Remove(ost.get());
+    }
+    ost->graph.reset();
+  }
+  for (auto& ist : Finput_streams)
+    if (ist->decoding_needed) {
+      ff::avcodec_close(ist->dec.get());
+      FDecoderList.Remove(ist.get());
+    }
+  FFinished = !FBroken;
+  free_transcode_state();
+}
+
+void TCustomFFmpeg::free_transcode_state() {
+  CloseRegisteredCodecs();
+  for (auto& ost : Foutput_streams) {
+    ost->logfile.reset();
+    ost->graph.reset();
+    ost->input_video_filter = ost->output_video_filter = nullptr;
+  }
+}
+
+int TCustomFFmpeg::decode_packet(TInputStream* ist, const AVPacket* pkt) {
+  if (ist->next_pts == AV_NOPTS_VALUE) ist->next_pts = ist->pts;
+  std::int64_t pkt_pts = AV_NOPTS_VALUE, pkt_dts = AV_NOPTS_VALUE;
+  const AVRational tb = ist->st->time_base;
+  const AVMediaType type = ist->st->codecpar->codec_type;
+  TPacket work;
+  if (pkt) {
+    work.reset(ff::av_packet_alloc());
+    if (!work || ff::av_packet_ref(work.get(), pkt) < 0) return AVERROR(ENOMEM);
+    if (pkt->dts != AV_NOPTS_VALUE) {
+      pkt_dts = ff::av_rescale_q(pkt->dts, tb, AV_TIME_BASE_Q);
+      if (type != AVMEDIA_TYPE_VIDEO || !ist->decoding_needed) ist->pts = ist->next_pts = pkt_dts;
+    }
+    if (pkt->pts != AV_NOPTS_VALUE) pkt_pts = ff::av_rescale_q(pkt->pts, tb, AV_TIME_BASE_Q);
+  } else {
+    ist->decoder_flushed = 1;
+  }
+
+  // The packet goes in once; frames come out while the decoder has any.
+  bool send = true;
+  bool got_output = true;
+  while (ist->decoding_needed && got_output) {
+    ist->pts = ist->next_pts;
+    got_output = false;
+    int ret = 0;
+    AVPacket* in = send ? work.get() : nullptr;
+    switch (type) {
+      case AVMEDIA_TYPE_AUDIO: ret = decode_audio(ist, in, send, got_output); break;
+      case AVMEDIA_TYPE_VIDEO: ret = decode_video(ist, in, send, pkt_pts, pkt_dts, got_output); break;
+      default: ret = -1; break;
+    }
+    if (ret < 0) return ret;
+    send = false;
+  }
+
+  if (!ist->decoding_needed) {
+    pace_input(ist);
+    ist->pts = ist->next_pts;
+    const AVCodecParameters* par = ist->st->codecpar;
+    if (type == AVMEDIA_TYPE_AUDIO && par->sample_rate) {
+      ist->next_pts += static_cast<std::int64_t>(AV_TIME_BASE) * par->frame_size / par->sample_rate;
+    } else if (type == AVMEDIA_TYPE_VIDEO) {
+      if (pkt && pkt->duration) ist->next_pts += ff::av_rescale_q(pkt->duration, tb, AV_TIME_BASE_Q);
+      else if (ist->dec->framerate.num)
+        ist->next_pts += static_cast<std::int64_t>(AV_TIME_BASE) * ist->dec->framerate.den / ist->dec->framerate.num;
+    }
+  }
+
+  if (pkt)
+    for (auto& ost : Foutput_streams)
+      if (!ost->encoding_needed && within_output_window(ist, ost.get())) copy_packet(ist, ost.get(), pkt);
+  return 0;
+}
+
+// Sends the packet when asked (nullptr flushes), then takes one frame.
+// 0 with got_output false when the decoder has nothing more for now.
+static int ReceiveDecoded(AVCodecContext* dec, const AVPacket* pkt, bool send, AVFrame* frame, bool& got_output) {
+  if (send) {
+    const int ret = ff::avcodec_send_packet(dec, pkt);
+    if (ret < 0 && ret != AVERROR_EOF) return ret;
+  }
+  const int ret = ff::avcodec_receive_frame(dec, frame);
+  if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return 0;
+  if (ret < 0) return ret;
+  got_output = true;
+  return 0;
+}
+
+int TCustomFFmpeg::decode_audio(TInputStream* ist, AVPacket* pkt, bool send, bool& got_output) {
+  if (!ist->decoded_frame) ist->decoded_frame = NewFrame();
+  AVFrame* frame = ist->decoded_frame.get();
+  ff::av_frame_unref(frame);
+  const int ret = ReceiveDecoded(ist->dec.get(), pkt, send, frame, got_output);
+  if (ret < 0 || !got_output) return ret;
+  if (frame->nb_samples <= 0) FatalError("the decoder \"%s\" return bad result.", ist->dec->codec->name);
+  if (frame->pts != AV_NOPTS_VALUE) ist->next_pts = ff::av_rescale_q(frame->pts, ist->st->time_base, AV_TIME_BASE_Q);
+  if (frame->sample_rate) ist->next_pts += static_cast<std::int64_t>(AV_TIME_BASE) * frame->nb_samples / frame->sample_rate;
+  pace_input(ist);
+  for (auto& ost : Foutput_streams)
+    if (ost->encoding_needed && within_output_window(ist, ost.get()))
+      do_audio_out(Foutput_files[ost->file_index].ctx.get(), ost.get(), ist, frame);
+  return 0;
+}
+
+int TCustomFFmpeg::decode_video(TInputStream* ist, AVPacket* pkt, bool send, std::int64_t& pkt_pts,
+                                std::int64_t& pkt_dts, bool& got_output) {
+  if (!ist->decoded_frame) ist->decoded_frame = NewFrame();
+  AVFrame* frame = ist->decoded_frame.get();
+  ff::av_frame_unref(frame);
+  const AVRational tb = ist->st->time_base;
+
+  std::int64_t duration = 0;
+  if (pkt && pkt->duration) duration = ff::av_rescale_q(pkt->duration, tb, AV_TIME_BASE_Q);
+  else if (ist->dec->framerate.num)
+    duration = static_cast<std::int64_t>(AV_TIME_BASE) * ist->dec->framerate.den / ist->dec->framerate.num;
+  if (pkt) {
+    pkt->pts = pkt_pts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : ff::av_rescale_q(pkt_pts, AV_TIME_BASE_Q, tb);
+    pkt->dts = pkt_dts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : ff::av_rescale_q(pkt_dts, AV_TIME_BASE_Q, tb);
+  }
+  pkt_pts = AV_NOPTS_VALUE;
+  pkt_dts = pkt_dts != AV_NOPTS_VALUE && duration ? pkt_dts + duration : AV_NOPTS_VALUE;
+
+  const int ret = ReceiveDecoded(ist->dec.get(), pkt, send, frame, got_output);
+  if (ret < 0 || !got_output) return ret;
+  const float quality = Fsame_quant ? static_cast<float>(frame->quality) : 0.0f;
+
+  if (frame->best_effort_timestamp != AV_NOPTS_VALUE)
+    ist->next_pts = ist->pts = ff::av_rescale_q(frame->best_effort_timestamp, tb, AV_TIME_BASE_Q);
+  ist->next_pts += duration;
+
+  pre_process_video_frame(ist, frame);
+
+  for (auto& o : Foutput_streams) {
+    TOutputStream* ost = o.get();
+    if (!ost->input_video_filter || !within_output_window(ist, ost)) continue;
+    if (!frame->sample_aspect_ratio.num) frame->sample_aspect_ratio = ist->st->sample_aspect_ratio;
+    frame->pts = ist->pts;
+    if (ff::av_buffersrc_add_frame_flags(ost->input_video_filter, frame, AV_BUFFERSRC_FLAG_KEEP_REF) < 0)
+      FatalError("Failed to inject frame into filter network");
+  }
+
+  pace_input(ist);
+
+  for (auto& o : Foutput_streams) {
+    TOutputStream* ost = o.get();
+    if (!ost->encoding_needed || !ost->output_video_filter || !within_output_window(ist, ost)) continue;
+    filter_video_output(ist, ost, Fsame_quant ? quality : static_cast<float>(ost->enc_ctx->global_quality));
+  }
+  return 0;
+}
+
+void TCustomFFmpeg::filter_video_output(TInputStream* ist, TOutputStream* ost, float quality) {
+  if (!ist->filtered_frame) ist->filtered_frame = NewFrame();
+  AVFrame* filtered = ist->filtered_frame.get();
+  const AVRational link_tb = ff::av_buffersink_get_time_base(ost->output_video_filter);
+  for (;;) {
+    ff::av_frame_unref(filtered);
+    const int ret = ff::av_buffersink_get_frame_flags(ost->output_video_filter, filtered, 0);
+    if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) break;
+    if (ret < 0) {
+      Log(fflog::llWarning, "AV Filter told us it has a frame available but failed to output one");
+      break;
+    }
+    ist->pts = ff::av_rescale_q(filtered->pts, link_tb, AV_TIME_BASE_Q);
+    if (ost->frame_aspect_ratio == 0 && filtered->sample_aspect_ratio.num)
+      ost->enc_ctx->sample_aspect_ratio = filtered->sample_aspect_ratio;
+    int frame_size = 0;
+    video_out(Foutput_files[ost->file_index].ctx.get(), ost, filtered, frame_size, quality, ist);
+    if (!Fvstats_filename.empty() && frame_size) log_video_stats(ost, frame_size);
+  }
+  ff::av_frame_unref(filtered);
+}
+
+bool TCustomFFmpeg::within_output_window(TInputStream* ist, TOutputStream* ost) {
+  if (ost->source_index < 0 || Finput_streams[ost->source_index].get() != ist) return false;
+  const TOutputFile& of = Foutput_files[ost->file_index];
+  if (of.start_time && ist->pts < of.start_time) return false;
+  if (of.recording_time != kNoTimeLimit && ist->pts >= of.recording_time + of.start_time) {
+    ost->is_past_recording_time = 1;
+    return false;
+  }
+  return true;
+}
+
+void TCustomFFmpeg::pace_input(TInputStream* ist) {
+  if (!Finput_files[ist->file_index].rate_emu) return;
+  // Sleeps in short slices so that a stop request is not kept waiting.
+  for (;;) {
+    const std::int64_t elapsed = ff::av_gettime() - ist->start;
+    if (elapsed + 1000 >= ist->pts || FBroken) return;
+    const std::int64_t ms = std::min<std::int64_t>((ist->pts - elapsed) / 1000, 50);
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  }
+}
+
+void TCustomFFmpeg::mux_packet(AVFormatContext* s, AVPacket* pkt, TOutputStream* ost, AVRational tb) {
+  for (TBSFContext& b : ost->bitstream_filters) {
+    int ret = ff::av_bsf_send_packet(b.get(), pkt);
+    if (ret >= 0) ret = ff::av_bsf_receive_packet(b.get(), pkt);
+    if (ret == AVERROR(EAGAIN)) return;  // the filter keeps the data for its next output
+    if (ret < 0) {
+      const std::string text = ffutil::ErrorText(Format("%s failed for stream %d, codec %s", b->filter->name,
+                                                        pkt->stream_index, ost->enc ? ost->enc->name : "copy"),
+                                                 ret);
+      if (Fexit_on_error) FatalError(text);
+      Log(fflog::llError, text);
+      return;
+    }
+    tb = b->time_base_out;
+  }
+  ff::av_packet_rescale_ts(pkt, tb, ost->st->time_base);
+  pkt->stream_index = ost->index;
+  if (pkt->pts != AV_NOPTS_VALUE) ost->cur_pts = pkt->pts + pkt->duration;
+  else if (pkt->dts != AV_NOPTS_VALUE) ost->cur_pts = pkt->dts + pkt->duration;
+  ost->last_dts = pkt->dts;
+  FLastWrite = ff::av_gettime();
+  const int ret = ff::av_interleaved_write_frame(s, pkt);
+  if (ret < 0) FatalError(ffutil::ErrorText("av_interleaved_write_frame()", ret));
+}
+
+}  // namespace engine

@@ -1,0 +1,264 @@
+// Whole conversions as the window builds them: the frameinput adapter
+// with a handler painting generated pictures, the job builder's option
+// strings, the engine run synchronously, and the written file read back
+// through libavformat.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/FFmpeg.h"
+#include "ffbind/AVCodecStubs.h"
+#include "ffbind/AVFormatStubs.h"
+#include "ffbind/AVUtilStubs.h"
+#include "ffbind/FFLoad.h"
+#include "frameinput/FrameInput.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The job builder's strings for the window's defaults, without "-re"
+// (pacing would only slow the tests down).
+std::string InputOptions(const std::string& size) {
+  return "-f frameinput -input_type canvas -pix_fmt bgr24 -r 30/1 -s " + size;
+}
+std::string OutputOptions(const std::string& size, const std::string& quality = "10", const std::string& extra = "",
+                          bool delay = true) {
+  return "-c:v mpeg4 -c:a mp2 -r 30/1 -s " + size + " -c:v mpeg4 -qscale:v " + quality + " -qcomp 7 -s " + size +
+         " -b:v 800k -c:v mpeg4  -aspect 16:9 -s " + size + " -b:v 8328k" + extra + (delay ? " -vsync 0" : " -vsync -1");
+}
+const char* const kFlvCodecs = " -c:v flv -c:a libmp3lame -ar 44100";
+
+// The picture source of the window: c pictures; with a display time d each
+// frame n carries (n - 1) d and one extra frame repeats the last picture.
+struct TPictureSource {
+  int count = 3;
+  std::int64_t delay = 0;
+  int noiseSeed = 0;  // > 0: noisy pictures (for size comparisons)
+
+  void Attach(frameinput::TFrameInputAdapter& adapter) {
+    adapter.OnReadFrameCanvas = [this](frameinput::TFrameInputAdapter*, platform::TBitmap& canvas,
+                                       frameinput::TInputFrameInfo* info) -> std::int32_t {
+      const int n = info->FrameNumber;
+      if (n > count && !(n == count + 1 && delay > 0)) return -1;
+      const int picture = n > count ? count - 1 : n - 1;
+      std::uint32_t rnd = static_cast<std::uint32_t>(noiseSeed + picture * 7919);
+      for (int y = 0; y < canvas.Height(); ++y) {
+        std::uint8_t* row = canvas.ScanLine(y);
+        for (int x = 0; x < canvas.Width(); ++x) {
+          rnd = rnd * 1103515245u + 12345u;
+          const std::uint8_t noise = noiseSeed ? static_cast<std::uint8_t>(rnd >> 24) : 0;
+          row[3 * x] = static_cast<std::uint8_t>(40 * picture + x + noise);
+          row[3 * x + 1] = static_cast<std::uint8_t>(y * 2 + noise);
+          row[3 * x + 2] = static_cast<std::uint8_t>(200 - 30 * picture);
+        }
+      }
+      if (delay > 0) info->TimeStamp = delay * (n - 1);
+      return 0;
+    };
+  }
+};
+
+// What the written file holds, read back with libavformat.
+struct TWritten {
+  std::string format;
+  AVCodecID codec = AV_CODEC_ID_NONE;
+  int width = 0, height = 0;
+  AVRational sar{0, 1};
+  std::vector<double> times;  // presentation time of each video packet, seconds, in order
+  double duration = 0;        // end of the last packet, seconds
+};
+
+TWritten ReadBack(const std::string& file) {
+  TWritten w;
+  AVFormatContext* ic = nullptr;
+  if (ff::avformat_open_input(&ic, file.c_str(), nullptr, nullptr) < 0) {
+    ADD_FAILURE() << "cannot open " << file;
+    return w;
+  }
+  ff::avformat_find_stream_info(ic, nullptr);
+  w.format = ic->iformat->name;
+  int video = -1;
+  for (unsigned i = 0; i < ic->nb_streams; ++i)
+    if (ic->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) video = static_cast<int>(i);
+  if (video >= 0) {
+    AVStream* st = ic->streams[video];
+    w.codec = st->codecpar->codec_id;
+    w.width = st->codecpar->width;
+    w.height = st->codecpar->height;
+    w.sar = st->sample_aspect_ratio.num ? st->sample_aspect_ratio : st->codecpar->sample_aspect_ratio;
+    AVPacket* pkt = ff::av_packet_alloc();
+    while (ff::av_read_frame(ic, pkt) >= 0) {
+      if (pkt->stream_index == video && pkt->size > 0) {
+        const std::int64_t t = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+        w.times.push_back(t * av_q2d(st->time_base));
+        w.duration = (t + pkt->duration) * av_q2d(st->time_base);
+      }
+      ff::av_packet_unref(pkt);
+    }
+    ff::av_packet_free(&pkt);
+    std::sort(w.times.begin(), w.times.end());
+  }
+  ff::avformat_close_input(&ic);
+  return w;
+}
+
+class ConversionTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ASSERT_TRUE(ffbind::FFLoader.Load(ffbind::kEncoderLibraries)) << ffbind::FFLoader.LastErrMsg();
+    frameinput::RegisterFrameInputFormat();
+  }
+  void SetUp() override {
+    dir = fs::temp_directory_path() /
+          ("fr_conv_" + std::to_string(::getpid()) + "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  // Builds the task as the window does and runs it on this thread; the
+  // engine's error text, or "" on success. The engine is gone (and the
+  // file closed) when this returns.
+  std::string Convert(const std::string& in, const std::string& out, const std::string& file) {
+    frameinput::TFrameInputAdapter adapter;
+    source.Attach(adapter);
+    engine::TCustomFFmpeg e;
+    try {
+      e.ParseOptions(in);
+      if (e.OpenInput(nullptr, adapter.FileName()) < 0) return e.LastErrMsg();
+      e.ParseOptions(out);
+      if (e.OpenOutput(file) < 0) return e.LastErrMsg();
+      e.transcode_loop();
+    } catch (const engine::FFmpegException& ex) {
+      return ex.what();
+    }
+    return "";
+  }
+
+  fs::path dir;
+  TPictureSource source;
+};
+
+TEST_F(ConversionTest, EveryContainerOfTheWindowPlays) {
+  struct TCase {
+    const char* ext;
+    const char* format;
+    AVCodecID codec;
+    bool flv;
+  } cases[] = {
+      {".FLV", "flv", AV_CODEC_ID_FLV1, true},       {".MP4", "mov,mp4,m4a,3gp,3g2,mj2", AV_CODEC_ID_MPEG4, false},
+      {".MOV", "mov,mp4,m4a,3gp,3g2,mj2", AV_CODEC_ID_MPEG4, false}, {".MKV", "matroska,webm", AV_CODEC_ID_MPEG4, false},
+      {".WMV", "asf", AV_CODEC_ID_MPEG4, false},     {".AVI", "avi", AV_CODEC_ID_MPEG4, false},
+  };
+  source.count = 3;
+  source.delay = 400000;
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.ext);
+    const std::string file = (dir / (std::string("20220305140709") + c.ext)).string();
+    ASSERT_EQ(Convert(InputOptions("320x240"), OutputOptions("320x240", "10", c.flv ? kFlvCodecs : ""), file), "");
+    const TWritten w = ReadBack(file);
+    EXPECT_EQ(w.format, c.format);
+    EXPECT_EQ(w.codec, c.codec);
+    EXPECT_EQ(w.width, 320);
+    EXPECT_EQ(w.height, 240);
+    // c + 1 frames at 0, d, 2d, ..., cd.
+    ASSERT_EQ(w.times.size(), 4u);
+    for (std::size_t i = 0; i < w.times.size(); ++i) EXPECT_NEAR(w.times[i], 0.4 * i, 0.035) << i;
+    EXPECT_NEAR(w.duration, 1.2, 0.1);
+  }
+}
+
+TEST_F(ConversionTest, FramesFollowTheInputRateWithoutDisplayTime) {
+  source.count = 5;
+  source.delay = 0;
+  const std::string file = (dir / "rate.MP4").string();
+  ASSERT_EQ(Convert(InputOptions("320x240"), OutputOptions("320x240", "10", "", false), file), "");
+  const TWritten w = ReadBack(file);
+  ASSERT_EQ(w.times.size(), 5u);
+  for (std::size_t i = 0; i < w.times.size(); ++i) EXPECT_NEAR(w.times[i], i / 30.0, 0.002) << i;
+}
+
+TEST_F(ConversionTest, SizeAndAspectComeFromTheOptions) {
+  struct TCase {
+    const char* size;
+    const char* extra;
+    int width, height;
+    AVRational sar;
+  } cases[] = {
+      {"320x240", "", 320, 240, {4, 3}},                     // 16:9 on 320x240
+      {"320x240", "  -vf transpose=1 ", 240, 320, {64, 27}}, // the chain turns the picture; still 16:9
+      {"160x120", "", 160, 120, {4, 3}},
+      {"761x1111", "", 761, 1111, {0, 0}},                   // a size typed by the user
+  };
+  source.count = 2;
+  source.delay = 500000;
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(std::string(c.size) + c.extra);
+    const std::string file = (dir / "size.MKV").string();
+    ASSERT_EQ(Convert(InputOptions("320x240"), OutputOptions(c.size, "10", c.extra), file), "");
+    const TWritten w = ReadBack(file);
+    EXPECT_EQ(w.width, c.width);
+    EXPECT_EQ(w.height, c.height);
+    if (c.sar.num) {
+      EXPECT_EQ(w.sar.num * c.sar.den, w.sar.den * c.sar.num) << w.sar.num << "/" << w.sar.den;
+    } else {  // 16:9 as closest fraction with terms up to 255
+      EXPECT_NEAR(av_q2d(w.sar) * c.width / c.height, 16.0 / 9.0, 0.01);
+      EXPECT_LE(w.sar.num, 255);
+      EXPECT_LE(w.sar.den, 255);
+    }
+  }
+}
+
+TEST_F(ConversionTest, QualityScaleIsHonoured) {
+  source.count = 3;
+  source.delay = 0;
+  source.noiseSeed = 17;
+  const std::string fine = (dir / "q2.AVI").string(), coarse = (dir / "q31.AVI").string();
+  ASSERT_EQ(Convert(InputOptions("320x240"), OutputOptions("320x240", "2", "", false), fine), "");
+  ASSERT_EQ(Convert(InputOptions("320x240"), OutputOptions("320x240", "31", "", false), coarse), "");
+  EXPECT_GT(fs::file_size(fine), 3 * fs::file_size(coarse));
+}
+
+TEST_F(ConversionTest, FailuresAUserMeets) {
+  source.count = 2;
+  source.delay = 0;
+  const std::string good = (dir / "out.MP4").string();
+  struct TCase {
+    std::string out, file, text;
+  } cases[] = {
+      {OutputOptions("320x240"), (dir / "missing" / "out.MP4").string(),
+       (dir / "missing" / "out.MP4").string() + ": No such file or directory"},
+      {OutputOptions("320x240") + " -c:v nosuchencoder", good, "Unknown encoder 'nosuchencoder'"},
+      {OutputOptions("320x240") + " -vf \"scale=((\"", good, "Error opening filters: "},
+      {OutputOptions("320x240") + " -vf nosuchfilter", good, "Error opening filters: "},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.out);
+    const std::string text = Convert(InputOptions("320x240"), c.out, c.file);
+    EXPECT_EQ(text.substr(0, c.text.size()), c.text);
+    // Nothing is left behind: the file that received no data is gone.
+    EXPECT_FALSE(fs::exists(c.file));
+  }
+}
+
+TEST_F(ConversionTest, InputOpeningTexts) {
+  frameinput::TFrameInputAdapter adapter;
+  source.Attach(adapter);
+  engine::TCustomFFmpeg e;
+  e.ParseOptions("-f nosuchformat");
+  EXPECT_EQ(e.OpenInput(nullptr, adapter.FileName()), AVERROR(EINVAL));
+  EXPECT_EQ(e.LastErrMsg(), "Unknown input format: \"nosuchformat\"");
+  // The options stay for the next file; a valid format opens it.
+  e.ParseOptions(InputOptions("320x240"));
+  EXPECT_EQ(e.OpenInput(nullptr, adapter.FileName()), 0);
+  const int r = e.OpenInput(nullptr, (dir / "none.avi").string());
+  EXPECT_LT(r, 0);
+  EXPECT_EQ(e.LastErrMsg(), (dir / "none.avi").string() + ": No such file or directory");
+}
+
+}  // namespace
