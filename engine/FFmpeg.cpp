@@ -12,11 +12,10 @@ namespace engine {
 
 TCustomFFmpeg::TCustomFFmpeg() { ResetState(); }
 
-TCustomFFmpeg::~TCustomFFmpeg() = default;
-
 void TCustomFFmpeg::ResetState() {
   ffbind::FFLoader.CheckLibAV(ffbind::kEncoderLibraries);
   ResetOptionState();
+  ResetControlState();
   FLastErrMsg.clear();
 }
 

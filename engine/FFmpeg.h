@@ -9,16 +9,23 @@
 //
 // The class is split by subject over several source files; each section
 // below names its file.
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "engine/CodecRegistry.h"
+#include "engine/ConvertThread.h"
 #include "engine/OptionTypes.h"
 #include "engine/Records.h"
 #include "ffbind/FFHeaders.h"
 #include "log/FFLog.h"
+#include "platform/Event.h"
 #include "util/FFOptions.h"
 
 namespace engine {
@@ -187,13 +194,270 @@ class TCustomFFmpeg {
   // Bits per pixel of the hook picture converters (-VideoHookBitsPixel).
   std::int32_t FVideoHookBitsPixel = 0;
 
-  // ---- Inputs (input opening) --------------------------------------------
+  // ---- Shared by the conversion files and the control file ---------------
+  // The control file (engine/FFmpegControl.cpp) sets the interrupt
+  // callbacks at construction, resets these at ResetState and provides the
+  // two methods below; the conversion files read and write the rest.
+  std::atomic<bool> FBroken{false};  // stop requested
+  bool FFinished = false;            // the loop ended without a stop request
+  std::int64_t FInputDuration = -1;  // microseconds; longest input minus its start option
+  std::int64_t FOutputDuration = -1; // microseconds; largest -t, or the input duration
+  std::atomic<std::int64_t> FLastRead{INT64_MAX}, FLastWrite{INT64_MAX};  // start of the current read/write
+  AVIOInterruptCB FReadCallback{}, FWriteCallback{};
+  std::int64_t ReportInterval = 500000;  // microseconds between progress reports
+  // Safe point of the loop (top of each round, duplication loop): waits
+  // while paused; true when a stop was requested. Control file.
+  bool CheckStopAndPause();
+  // Progress line and event; fileIndex is the input read in this round,
+  // -1 on the last report. Report file (engine/FFmpegReport.cpp).
+  void report_progress(bool is_last_report, int fileIndex, std::int64_t timer_start, std::int64_t cur_time);
+
+  // ======================================================================
+  // Control: life cycle, threads, interruption (FFmpegControl.cpp)
+  // ======================================================================
+ public:
+  // Sender is the engine. Raised on the conversion thread (or the caller's
+  // without a thread, or the notice thread of a task cancelled before it
+  // ran); a handler that touches the user interface moves to the main
+  // thread itself.
+  using TNotifyEvent = std::function<void(TCustomFFmpeg* Sender)>;
+  // Raised by report_progress on the conversion thread; AFileIndex is -1
+  // in the last report.
+  using TProgressEvent = std::function<void(TCustomFFmpeg* Sender, std::int32_t AFileIndex,
+                                            std::int32_t AFrameNumber, std::int32_t AFPS, float AQuality,
+                                            float ABitRate, std::int64_t ACurrentSize,
+                                            std::int64_t ACurrentDuration, std::int64_t ATotalDuration)>;
+
+  // Set by the owner before StartConvert; not changed during a run.
+  TProgressEvent OnProgress;
+  TNotifyEvent OnTerminate;
+
+  // Main thread (the task's owner). Starts the conversion of the opened
+  // files. Returns nullptr at once while converting or once terminated.
+  // Without outputs or inputs the task ends here: FatalException, its
+  // text in FatalMessage, the notice delivered, nullptr. Without a thread
+  // the whole run happens inside this call (nullptr). With a thread the
+  // engine's worker is returned not yet running: the caller Starts it (a
+  // Stop starts it too). The engine owns the thread.
+  TConvertThread* StartConvert(bool AUseThread, TThreadPriority APriority = tpNormal);
+  // Any thread. Requests the end of the run: blocking reads and writes are
+  // cut, a pause ends, the loop stops at its next safe point and still
+  // writes the trailers. With AWaitForStop the call returns once the run
+  // has ended; on the main thread it keeps serving main-thread hand-offs
+  // meanwhile. On the conversion thread itself it never waits.
+  void Stop(bool AWaitForStop);
+  // Stops a converting task; a task never started gets its notice from a
+  // thread of its own (waited for with AWaitForStop); a terminated task is
+  // left alone.
+  void Cancel(bool AWaitForStop);
+  // Halts the threaded run at its next safe point until Resume (or Stop).
+  // Nothing without a thread or when already paused.
+  void Pause();
+  void Resume();
+  bool Paused();
+
+  // The conversion, on the calling thread: the loop, then every codec still
+  // open is closed, the files released (an empty output deleted) and the
+  // notice delivered, whatever the loop threw. Never throws.
+  void RunConversion();
+
+  bool Converting() const { return FConverting; }
+  bool Finished() const { return FFinished; }
+  bool Terminated() const { return FTerminated; }
+  bool FatalException() const { return FFatalException; }
+  const std::string& FatalMessage() const { return FFatalMessage; }
+  std::int64_t OutputDuration() const { return FOutputDuration; }
+
+ protected:
+  friend class TConvertThread;
+  friend class TDoTerminateThread;
+
+  // Sleeps up to ms, waking early for a stop; true when a stop was
+  // requested. For the pacing and idle sleeps of the loop.
+  bool SleepUnlessStopped(std::int64_t ms);
+  // Closes every codec still registered (encoders, then decoders) and
+  // empties both registries.
+  void CloseRegisteredCodecs();
+  // Frees the files, streams and options of the task: each output's sink
+  // is closed (a file left with 0 bytes is deleted). Safe to call twice.
+  void ReleaseAll();
+  void NotifyTerminated();
+  // Control fields to their reset values (part of ResetState).
+  void ResetControlState();
+
+  // Time-outs of blocking reads and writes, milliseconds; 0 or less: none.
+  std::int32_t FReadTimeout = 30000;
+  std::int32_t FWriteTimeout = 30000;
+  std::int64_t PreviewInterval = 100000;  // microseconds between previews
+
+  // Every opened encoder and decoder is registered, so that each is closed
+  // whatever happens to the run.
+  TCodecRegistry<TOutputStream> FEncoderList;
+  TCodecRegistry<TInputStream> FDecoderList;
+
+ private:
+  // A stop cuts a write only after it has been blocked this long.
+  static constexpr std::int32_t kStoppedWriteGraceMs = 1000;
+  static int ReadInterrupt(void* opaque);
+  static int WriteInterrupt(void* opaque);
+  static bool TimedOut(std::int64_t now, std::int64_t started, std::int32_t timeoutMs);
+  // 1 with the reason logged, 0 without a reason.
+  int Interrupt(const char* reason);
+  // Ends a task that cannot start: text logged, fatal flags, notice.
+  void EndBeforeStart(const std::string& text);
+  void RecordFatal(const std::string& text);
+  // Runs one clean-up step, recording what it throws.
+  void Guarded(const std::function<void()>& step);
+  // Waits for event; on the main thread it serves main-thread hand-offs
+  // meanwhile.
+  static void WaitServing(platform::TEvent& event);
+
+  std::unique_ptr<TConvertThread> FThread;
+  std::unique_ptr<TDoTerminateThread> FTermThread;
+  platform::TEvent FStopEvent{true, true};  // reset while a threaded run is on
+  platform::TEvent FTermEvent{true, true};  // reset while a notice thread runs
+  std::atomic<bool> FConverting{false};
+  std::atomic<bool> FTerminated{false};
+  std::atomic<bool> FCancelled{false};  // the notice thread exists: never start
+  std::atomic<bool> FFatalException{false};
+  std::string FFatalMessage;
+  std::mutex FPauseLock;
+  std::condition_variable FPauseChanged;  // pause ended or stop requested
+  bool FPaused = false;
+
+  // ======================================================================
+  // Progress report and end statistics (FFmpegReport.cpp)
+  // ======================================================================
+ protected:
+  std::int32_t Fqp_histogram[52] = {};
+
+ private:
+  void LogEndStatistics(std::int64_t total_size);
+
+ protected:
+  // ---- Inputs (FFmpegInput.cpp) -------------------------------------------
+ public:
+  // Opens an input with the options parsed for it (o, or the engine's own
+  // context when null): the new file's index, or a negative code with
+  // LastErrMsg set. Option-driven fatal conditions raise FFmpegException.
+  int OpenInput(TOptionsContext* o, const std::string& fileName);
+  // Called with the opened demuxer before its streams are probed.
+  std::function<void(TCustomFFmpeg* Sender, AVFormatContext* AFormatContext)> FOnBeforeFindStreamInfo;
+
+ protected:
+  const AVCodec* find_codec_or_die(const std::string& name, AVMediaType type, bool encoder);
+  const AVCodec* choose_decoder(TOptionsContext* o, AVFormatContext* s, AVStream* st);
+  void add_input_streams(TOptionsContext* o, AVFormatContext* ic);
+  void dump_attachment(AVStream* st, const std::string& filename, int fileIndex);
+
   std::vector<TInputFile> Finput_files;
   std::vector<std::unique_ptr<TInputStream>> Finput_streams;
 
-  // ---- Outputs (output opening) ------------------------------------------
+  // ---- Outputs (FFmpegOutput.cpp, FFmpegOutputStreams.cpp, FFmpegOutputMeta.cpp)
+ public:
+  // Creates the output file and its streams from the options parsed for
+  // it: the new file's index, or -1 with LastErrMsg set (nothing is left
+  // behind). Option-driven fatal conditions raise FFmpegException.
+  int OpenOutput(const std::string& fileName);
+  // The muxer context of output file n (nullptr when there is none).
+  AVFormatContext* OutputFileContext(int n) const;
+
+ protected:
+  // Picks streams by maps or automatically; false with LastErrMsg set.
+  bool select_output_streams(TOptionsContext* o, AVFormatContext* oc);
+  TOutputStream* new_output_stream(TOptionsContext* o, AVFormatContext* oc, AVMediaType type, int source_index);
+  TOutputStream* new_video_stream(TOptionsContext* o, AVFormatContext* oc, int source_index);
+  TOutputStream* new_audio_stream(TOptionsContext* o, AVFormatContext* oc, int source_index);
+  void choose_encoder(TOptionsContext* o, AVFormatContext* s, TOutputStream* ost);
+  bool add_attachments(TOptionsContext* o, AVFormatContext* oc);
+  // Chapters, metadata maps, automatic metadata and -metadata strings of
+  // the output just appended; false with LastErrMsg set.
+  bool apply_output_metadata(TOptionsContext* o, int fileIndex);
+  int copy_chapters(int ifile, int ofile, bool copyMetadata);
+
   std::vector<TOutputFile> Foutput_files;
   std::vector<std::unique_ptr<TOutputStream>> Foutput_streams;
+
+  // ---- Transcode initialisation (FFmpegInit.cpp) --------------------------
+  int transcode_init();
+  int setup_encoder(TOutputStream* ost, TInputStream* ist);
+  // The opened encoder's settings into the stream, then the bitstream
+  // filter chain on top of them.
+  int publish_stream_parameters(TOutputStream* ost);
+  int init_bitstream_filters(TOutputStream* ost);
+  int IndexOfOutputStream(const TOutputStream* ost) const;
+  int setup_two_pass(TOutputStream* ost, std::string& err);
+  void pick_sample_rate(const AVCodec* codec, AVCodecContext* enc);
+  void pick_sample_format(const AVCodec* codec, AVCodecContext* enc);
+  void pick_pixel_format(const AVCodec* codec, AVCodecContext* enc);
+  void check_experimental_codec(const AVCodecContext* ctx, bool encoder);
+  void check_leftover_options(const AVDictionary* opts);
+  int open_input_decoder(TInputStream* ist, std::string& err);
+  void dump_stream_mapping();
+  void log_sdp();
+
+  std::int64_t Fextra_size = 0;  // global header bytes of the opened encoders
+  std::int64_t Fvideo_size = 0, Faudio_size = 0;  // encoded bytes per media
+  std::int32_t Fnb_frames_dup = 0, Fnb_frames_drop = 0;
+  bool FShowDupOrDrop = false;  // a dup or drop happened since the last report line
+
+  // ---- Video filter graph (FFmpegFilter.cpp) -------------------------------
+  int setup_video_filters(TInputStream* ist, TOutputStream* ost);
+
+  // ---- Transcode loop (FFmpegLoop.cpp) -------------------------------------
+ public:
+  // One whole conversion on the calling thread: initialisation, the loop,
+  // the end steps. Raises FFmpegException on fatal errors.
+  void transcode_loop();
+
+ protected:
+  int decode_packet(TInputStream* ist, const AVPacket* pkt);
+  // send: hand pkt (nullptr: end of stream) to the decoder before taking
+  // one frame; got_output tells whether a frame came out.
+  int decode_audio(TInputStream* ist, AVPacket* pkt, bool send, bool& got_output);
+  int decode_video(TInputStream* ist, AVPacket* pkt, bool send, std::int64_t& pkt_pts, std::int64_t& pkt_dts,
+                   bool& got_output);
+  void filter_video_output(TInputStream* ist, TOutputStream* ost, float quality);
+  // -vol on a decoded audio frame, in place.
+  void AdjustVolume(AVFrame* frame);
+  bool within_output_window(TInputStream* ist, TOutputStream* ost);
+  void pace_input(TInputStream* ist);
+  // Writes a packet whose times are in tb, after the stream's bitstream
+  // filters; a write failure is fatal.
+  void mux_packet(AVFormatContext* s, AVPacket* pkt, TOutputStream* ost, AVRational tb);
+  void free_transcode_state();
+
+  // ---- Stream copy (FFmpegCopy.cpp) ---------------------------------------
+  int setup_stream_copy(TOutputStream* ost, TInputStream* ist);
+  void copy_packet(TInputStream* ist, TOutputStream* ost, const AVPacket* pkt);
+
+  // ---- Audio output (FFmpegAudioOut.cpp) ----------------------------------
+  void do_audio_out(AVFormatContext* s, TOutputStream* ost, TInputStream* ist, AVFrame* frame);
+  void encode_audio_samples(AVFormatContext* s, TOutputStream* ost, int nb_samples);
+  void encode_audio_frame(AVFormatContext* s, TOutputStream* ost, AVFrame* frame);
+  void drain_audio_encoder(AVFormatContext* s, TOutputStream* ost);
+
+  // ---- Video output (FFmpegVideoOut.cpp) -----------------------------------
+  void video_out(AVFormatContext* s, TOutputStream* ost, AVFrame* frame, int& frame_size, float quality,
+                 TInputStream* ist);
+  // Sends one frame (nullptr to drain) and writes every packet that comes
+  // out; the bytes written.
+  int encode_video_frame(AVFormatContext* s, TOutputStream* ost, AVFrame* frame);
+  void pre_process_video_frame(TInputStream* ist, AVFrame* picture);
+  void log_video_stats(TOutputStream* ost, int frame_size);
+  void drain_encoders();
+
+  TFile Fvstats_file;
+  bool FDeinterlaceWarned = false;
+
+ public:
+  // Picture hooks: the decoded picture before filtering, and each picture
+  // as it goes to the encoder; a hook may change the pixels in place.
+  using TFrameHookEvent = std::function<void(TCustomFFmpeg* Sender, AVFrame* APicture, AVPixelFormat APixFmt,
+                                             int AFrameNumber, int AWidth, int AHeight, std::int64_t APTS)>;
+  TFrameHookEvent FOnInputFrameHook, FOnOutputFrameHook;
+
+ protected:
 
  private:
   // Option fields to their reset values (part of ResetState).
