@@ -88,11 +88,10 @@ int TCustomFFmpeg::OpenInput(TOptionsContext* o, const std::string& fileName) {
                               : find_codec_or_die(Fsubtitle_codec_name, AVMEDIA_TYPE_SUBTITLE, false)->id;
   ic->flags |= AVFMT_FLAG_NONBLOCK;
   ic->interrupt_callback = FReadCallback;
-  if (Floop_input) {
-    // The loop count is a private option of the image sequence demuxer.
+  // The demuxers of this library generation have no loop field; looping
+  // is the image sequence demuxer's own "-loop" option.
+  if (Floop_input)
     Log(fflog::llWarning, "-loop_input is deprecated, use -loop 1\r\nNote, both loop options only work with -f image2");
-    ff::av_dict_set(format_opts, "loop", Format("%d", Floop_input).c_str(), AV_DICT_DONT_OVERWRITE);
-  }
 
   FLastRead = ff::av_gettime();
   plain.s = nullptr;

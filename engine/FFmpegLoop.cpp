@@ -1,5 +1,6 @@
 // The transcode loop: input choice, reading, time stamp correction,
 // decoding, filtering, the end steps; and the common packet writer.
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -264,6 +265,7 @@ int TCustomFFmpeg::decode_audio(TInputStream* ist, AVPacket* pkt, bool send, boo
   if (frame->nb_samples <= 0) FatalError("the decoder \"%s\" return bad result.", ist->dec->codec->name);
   if (frame->pts != AV_NOPTS_VALUE) ist->next_pts = ff::av_rescale_q(frame->pts, ist->st->time_base, AV_TIME_BASE_Q);
   if (frame->sample_rate) ist->next_pts += static_cast<std::int64_t>(AV_TIME_BASE) * frame->nb_samples / frame->sample_rate;
+  if (Faudio_volume != 256) AdjustVolume(frame);
   pace_input(ist);
   for (auto& ost : Foutput_streams)
     if (ost->encoding_needed && within_output_window(ist, ost.get()))
@@ -338,6 +340,47 @@ void TCustomFFmpeg::filter_video_output(TInputStream* ist, TOutputStream* ost, f
     if (!Fvstats_filename.empty() && frame_size) log_video_stats(ost, frame_size);
   }
   ff::av_frame_unref(filtered);
+}
+
+void TCustomFFmpeg::AdjustVolume(AVFrame* frame) {
+  const int v = Faudio_volume;
+  const auto format = static_cast<AVSampleFormat>(frame->format);
+  const bool planar = ff::av_sample_fmt_is_planar(format);
+  const int planes = planar ? frame->ch_layout.nb_channels : 1;
+  const int count = frame->nb_samples * (planar ? 1 : frame->ch_layout.nb_channels);
+  auto scale = [&](auto* samples, auto apply) {
+    for (int i = 0; i < count; ++i) samples[i] = apply(samples[i]);
+  };
+  // Planar formats get the same treatment as their packed forms.
+  for (int p = 0; p < planes; ++p) {
+    std::uint8_t* data = frame->extended_data[p];
+    switch (ff::av_get_packed_sample_fmt(format)) {
+      case AV_SAMPLE_FMT_U8:
+        scale(data, [v](std::uint8_t s) {
+          return static_cast<std::uint8_t>(std::clamp((((s - 128) * v + 128) >> 8) + 128, 0, 255));
+        });
+        break;
+      case AV_SAMPLE_FMT_S16:
+        scale(reinterpret_cast<std::int16_t*>(data), [v](std::int16_t s) {
+          return static_cast<std::int16_t>(std::clamp((s * v + 128) >> 8, -32768, 32767));
+        });
+        break;
+      case AV_SAMPLE_FMT_S32:
+        scale(reinterpret_cast<std::int32_t*>(data), [v](std::int32_t s) {
+          return static_cast<std::int32_t>(
+              std::clamp<std::int64_t>((static_cast<std::int64_t>(s) * v + 128) >> 8, INT32_MIN, INT32_MAX));
+        });
+        break;
+      case AV_SAMPLE_FMT_FLT:
+        scale(reinterpret_cast<float*>(data), [v](float s) { return s * v / 256.0f; });
+        break;
+      case AV_SAMPLE_FMT_DBL:
+        scale(reinterpret_cast<double*>(data), [v](double s) { return s * v / 256.0; });
+        break;
+      default:
+        FatalError("Audio volume adjustment on sample format %s is not supported.", ff::av_get_sample_fmt_name(format));
+    }
+  }
 }
 
 bool TCustomFFmpeg::within_output_window(TInputStream* ist, TOutputStream* ost) {

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -71,6 +72,7 @@ struct TWritten {
   int width = 0, height = 0;
   AVRational sar{0, 1};
   std::vector<double> times;  // presentation time of each video packet, seconds, in order
+  int keys = 0;               // key-frame packets
   double duration = 0;        // end of the last packet, seconds
 };
 
@@ -97,6 +99,7 @@ TWritten ReadBack(const std::string& file) {
       if (pkt->stream_index == video && pkt->size > 0) {
         const std::int64_t t = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
         w.times.push_back(t * av_q2d(st->time_base));
+        if (pkt->flags & AV_PKT_FLAG_KEY) ++w.keys;
         w.duration = (t + pkt->duration) * av_q2d(st->time_base);
       }
       ff::av_packet_unref(pkt);
@@ -181,6 +184,57 @@ TEST_F(ConversionTest, FramesFollowTheInputRateWithoutDisplayTime) {
   const TWritten w = ReadBack(file);
   ASSERT_EQ(w.times.size(), 5u);
   for (std::size_t i = 0; i < w.times.size(); ++i) EXPECT_NEAR(w.times[i], i / 30.0, 0.002) << i;
+}
+
+TEST_F(ConversionTest, SyncMethodsLimitsAndWindows) {
+  struct TCase {
+    const char* name;
+    int pictures;
+    std::int64_t delay;
+    std::string out;  // the window's string with these options in place of its vsync
+    std::size_t frames;
+    double first, step;  // expected times: first + i * step (step 0: not checked)
+    int keys;            // -1: not checked
+  } cases[] = {
+      {"display time, constant rate: the gaps are filled", 3, 200000, " -vsync 1", 19, 0, 1 / 30.0, -1},
+      {"display time, variable rate: one frame per picture", 3, 200000, " -vsync 2", 4, 0, 0.2, -1},
+      {"frame limit", 10, 0, " -vsync -1 -frames:v 4", 4, 0, 1 / 30.0, -1},
+      {"recording time", 10, 0, " -vsync -1 -t 0.2", 6, 0, 1 / 30.0, -1},
+      {"start time", 10, 0, " -vsync -1 -ss 0.1", 7, 0, 1 / 30.0, -1},
+      {"forced key frames", 10, 0, " -vsync -1 -g 300 -force_key_frames 0.2", 10, 0, 1 / 30.0, 2},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    source.count = c.pictures;
+    source.delay = c.delay;
+    const std::string file = (dir / "limits.MKV").string();
+    std::string out = OutputOptions("160x120", "10", c.out);
+    out.resize(out.rfind(" -vsync"));  // the case's own vsync comes first
+    out.insert(out.rfind(" -b:v 8328k"), c.out);
+    ASSERT_EQ(Convert(InputOptions("160x120"), out, file), "");
+    const TWritten w = ReadBack(file);
+    ASSERT_EQ(w.times.size(), c.frames);
+    for (std::size_t i = 0; c.step > 0 && i < w.times.size(); ++i)
+      EXPECT_NEAR(w.times[i], c.first + c.step * i, 0.002) << i;
+    if (c.keys >= 0) {
+      EXPECT_EQ(w.keys, c.keys);
+    }
+  }
+}
+
+TEST_F(ConversionTest, VideoStatisticsLines) {
+  source.count = 3;
+  source.delay = 300000;
+  const std::string stats = (dir / "vstats.log").string();
+  ASSERT_EQ(Convert(InputOptions("160x120"), OutputOptions("160x120", "10", " -vstats_file " + stats),
+                    (dir / "stats.MP4").string()),
+            "");
+  std::ifstream in(stats);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0].rfind("frame=     1 q= 10.0 f_size= ", 0), 0u) << lines[0];
+  EXPECT_NE(lines[3].find("type= P"), std::string::npos) << lines[3];
 }
 
 TEST_F(ConversionTest, SizeAndAspectComeFromTheOptions) {
