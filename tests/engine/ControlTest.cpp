@@ -25,13 +25,14 @@
 #include "ffbind/AVUtilStubs.h"
 #include "ffbind/FFLoad.h"
 #include "frameinput/FrameInput.h"
-#include "log/FFLog.h"
 #include "platform/MainThread.h"
+#include "tests/engine/LogCapture.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using engine::TCustomFFmpeg;
+using enginetest::TLogCapture;
 using frameinput::TFrameInputAdapter;
 using frameinput::TInputFrameInfo;
 
@@ -59,29 +60,6 @@ struct TObserved {
   std::vector<TProgress> Reports;
   std::atomic<int> Terminations{0};
   std::atomic<bool> NoticeOnMainThread{false};
-};
-
-// Log lines at info level and above, whatever thread logs them.
-class TLogCapture {
- public:
-  TLogCapture() {
-    fflog::TFFLogger* logger = fflog::GetLogger();
-    logger->TriggerEventInMainThread = false;
-    logger->SetLogLevel(fflog::llInfo);
-    logger->OnLog = [this](void*, std::uintptr_t, fflog::TLogLevel, const std::string& msg) {
-      std::lock_guard guard(FLock);
-      FText += msg + "\n";
-    };
-  }
-  ~TLogCapture() { fflog::GetLogger()->OnLog = nullptr; }
-  std::string Text() {
-    std::lock_guard guard(FLock);
-    return FText;
-  }
-
- private:
-  std::mutex FLock;
-  std::string FText;
 };
 
 // Paints up to Limit pictures, then ends the input. OnFrame runs inside
