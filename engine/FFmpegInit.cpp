@@ -132,6 +132,8 @@ int TCustomFFmpeg::transcode_init() {
 
   dump_stream_mapping();
   if (ret < 0) {
+    // The reason goes into the error text too: the user sees nothing else.
+    FLastErrMsg = error;
     Log(fflog::llError, error);
     return ret;
   }
@@ -190,6 +192,13 @@ int TCustomFFmpeg::setup_encoder(TOutputStream* ost, TInputStream* ist) {
           ost->audio_channels_map[i] = -1;
       } else if (!codec->ch_layout.nb_channels) {
         ff::av_channel_layout_copy(&codec->ch_layout, &icodec->ch_layout);
+      }
+      // Encoders want named channels; a file that only gives a count (a
+      // plain WAV file) gets the usual layout for that count.
+      if (codec->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
+        const int channels = codec->ch_layout.nb_channels;
+        ff::av_channel_layout_uninit(&codec->ch_layout);
+        ff::av_channel_layout_default(&codec->ch_layout, channels);
       }
       ost->audio_resample = codec->sample_rate != icodec->sample_rate || codec->sample_fmt != icodec->sample_fmt ||
                             ff::av_channel_layout_compare(&codec->ch_layout, &icodec->ch_layout) != 0 ||

@@ -300,6 +300,79 @@ TEST_F(ConversionTest, FailuresAUserMeets) {
   }
 }
 
+// A 16-bit stereo WAV file of the given length: a quiet saw tooth.
+void WriteWav(const std::string& file, int rate, double seconds) {
+  const std::uint32_t frames = static_cast<std::uint32_t>(rate * seconds), bytes = frames * 4;
+  std::ofstream out(file, std::ios::binary);
+  auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
+  auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
+  out.write("RIFF", 4);
+  u32(36 + bytes);
+  out.write("WAVEfmt ", 8);
+  u32(16);
+  u16(1);
+  u16(2);
+  u32(rate);
+  u32(rate * 4);
+  u16(4);
+  u16(16);
+  out.write("data", 4);
+  u32(bytes);
+  for (std::uint32_t i = 0; i < frames; ++i) {
+    const auto v = static_cast<std::int16_t>((i % 100) * 100 - 5000);
+    u16(static_cast<std::uint16_t>(v));
+    u16(static_cast<std::uint16_t>(v));
+  }
+}
+
+TEST_F(ConversionTest, AudioFileBecomesTheSoundTrack) {
+  struct TCase {
+    const char* ext;
+    bool flv;
+    AVCodecID audio;
+  } cases[] = {
+      {".MP4", false, AV_CODEC_ID_MP3},  // MP4 keeps one id for all MPEG audio layers; it reads back as MP3
+      {".FLV", true, AV_CODEC_ID_MP3},
+      {".WMV", false, AV_CODEC_ID_MP2},
+  };
+  const std::string wav = (dir / "sound.wav").string();
+  WriteWav(wav, 22050, 1.0);
+  source.count = 2;
+  source.delay = 500000;
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.ext);
+    const std::string file = (dir / (std::string("sound") + c.ext)).string();
+    frameinput::TFrameInputAdapter adapter;
+    source.Attach(adapter);
+    engine::TCustomFFmpeg e;
+    e.ParseOptions(InputOptions("160x120"));
+    ASSERT_EQ(e.OpenInput(nullptr, adapter.FileName()), 0) << e.LastErrMsg();
+    ASSERT_EQ(e.OpenInput(nullptr, wav), 1) << e.LastErrMsg();
+    e.ParseOptions(OutputOptions("160x120", "10", c.flv ? kFlvCodecs : ""));
+    ASSERT_EQ(e.OpenOutput(file), 0) << e.LastErrMsg();
+    ASSERT_NO_THROW(e.transcode_loop());
+    // Both streams end up in the file; the sound lasts as long as the input.
+    AVFormatContext* ic = nullptr;
+    ASSERT_GE(ff::avformat_open_input(&ic, file.c_str(), nullptr, nullptr), 0);
+    ff::avformat_find_stream_info(ic, nullptr);
+    int audio = -1;
+    for (unsigned i = 0; i < ic->nb_streams; ++i)
+      if (ic->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) audio = static_cast<int>(i);
+    ASSERT_GE(audio, 0);
+    EXPECT_EQ(ic->streams[audio]->codecpar->codec_id, c.audio);
+    double end = 0;
+    AVPacket* pkt = ff::av_packet_alloc();
+    while (ff::av_read_frame(ic, pkt) >= 0) {
+      if (pkt->stream_index == audio)
+        end = std::max(end, (pkt->pts + pkt->duration) * av_q2d(ic->streams[audio]->time_base));
+      ff::av_packet_unref(pkt);
+    }
+    ff::av_packet_free(&pkt);
+    ff::avformat_close_input(&ic);
+    EXPECT_NEAR(end, 1.0, 0.1);
+  }
+}
+
 TEST_F(ConversionTest, InputOpeningTexts) {
   frameinput::TFrameInputAdapter adapter;
   source.Attach(adapter);
