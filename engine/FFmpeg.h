@@ -272,9 +272,6 @@ class TCustomFFmpeg {
   friend class TConvertThread;
   friend class TDoTerminateThread;
 
-  // Sleeps up to ms, waking early for a stop; true when a stop was
-  // requested. For the pacing and idle sleeps of the loop.
-  bool SleepUnlessStopped(std::int64_t ms);
   // Closes every codec still registered (encoders, then decoders) and
   // empties both registries.
   void CloseRegisteredCodecs();

@@ -1,7 +1,6 @@
 // Life cycle of a conversion task: start, stop, pause, the worker thread,
 // the clean-up that follows every run, and the interrupt callbacks that
 // let a stop or a time-out cut blocking reads and writes.
-#include <chrono>
 #include <exception>
 
 #include "engine/FFmpeg.h"
@@ -133,13 +132,14 @@ bool TCustomFFmpeg::Paused() {
 
 bool TCustomFFmpeg::CheckStopAndPause() {
   std::unique_lock guard(FPauseLock);
-  FPauseChanged.wait(guard, [this] { return !FPaused || FBroken; });
-  return FBroken;
-}
-
-bool TCustomFFmpeg::SleepUnlessStopped(std::int64_t ms) {
-  std::unique_lock guard(FPauseLock);
-  FPauseChanged.wait_for(guard, std::chrono::milliseconds(ms), [this] { return FBroken.load(); });
+  if (FPaused && !FBroken) {
+    const std::int64_t halted = ff::av_gettime();
+    FPauseChanged.wait(guard, [this] { return !FPaused || FBroken; });
+    // Paced inputs ("-re") resume at their own speed instead of rushing to
+    // catch up with the time spent halted.
+    const std::int64_t paused = ff::av_gettime() - halted;
+    for (auto& ist : Finput_streams) ist->start += paused;
+  }
   return FBroken;
 }
 
