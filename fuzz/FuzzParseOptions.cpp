@@ -1,6 +1,7 @@
 // Arbitrary option strings through a fresh engine object. The first byte
-// chooses halting or not; the engine has two inputs built in memory so
-// that -map, -map_channel and -target reach their checks.
+// chooses halting or not (bit 0) and option string or preset text (bit 1);
+// the engine has two inputs built in memory so that -map, -map_channel and
+// -target reach their checks.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -66,7 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string options(reinterpret_cast<const char*>(data) + 1, size - 1);
   try {
     TFuzzEngine e((data[0] & 1) != 0);
-    e.ParseOptions(options);
+    if (data[0] & 2) e.ParsePresets(options);
+    else e.ParseOptions(options);
   } catch (const std::exception&) {
     // Rejected option strings end here; only crashes, hangs and leaks count.
   }
