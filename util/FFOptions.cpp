@@ -145,7 +145,7 @@ int check_stream_specifier(const AVFormatContext* s, const AVStream* st, const s
 AVDictionary* FilterCodecOptions(const AVDictionary* dict, const AVCodec* codec, const AVFormatContext* s,
                                  const AVStream* st) {
   if (!codec) return nullptr;
-  int flags = s->oformat ? AV_OPT_FLAG_ENCODING_PARAM : AV_OPT_FLAG_DECODING_PARAM;
+  int flags = s && s->oformat ? AV_OPT_FLAG_ENCODING_PARAM : AV_OPT_FLAG_DECODING_PARAM;
   char prefix = 0;
   switch (codec->type) {
     case AVMEDIA_TYPE_VIDEO: prefix = 'v'; flags |= AV_OPT_FLAG_VIDEO_PARAM; break;
@@ -183,7 +183,7 @@ TStreamInfoOptions::~TStreamInfoOptions() {
 
 TStreamInfoOptions SetupFindStreamInfoOptions(const AVFormatContext* s, const AVDictionary* codec_opts) {
   TStreamInfoOptions result;
-  if (s->nb_streams == 0) return result;
+  if (!s || s->nb_streams == 0) return result;
   try {
     result.FDicts.reserve(s->nb_streams);
   } catch (const std::bad_alloc&) {
