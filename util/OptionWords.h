@@ -11,7 +11,8 @@ namespace ffutil {
 // Words of an option string. Blanks and tabs separate words; a double quote
 // toggles quoting (blanks inside are kept); n backslashes before a quote
 // give n/2 backslashes and, for odd n, a literal quote; other backslashes
-// are copied as they stand. The list always ends with one extra empty word,
+// are copied as they stand. A doubled quote inside a quoted part closes and
+// reopens it, so it adds nothing. The list always ends with one extra empty word,
 // so the last option of a string still receives an argument.
 std::vector<std::string> SplitOptionWords(const std::string& text);
 
