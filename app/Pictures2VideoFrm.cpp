@@ -5,8 +5,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QDateTime>
-#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
@@ -20,8 +18,10 @@
 #include <QUrl>
 #include <QWindow>
 #include <cmath>
+#include <ctime>
 
 #include "app/ImageControl.h"
+#include "app/JobBuilder.h"
 #include "ffbind/FFLoad.h"
 
 namespace app {
@@ -33,7 +33,6 @@ constexpr char kAudioFilter[] =
     "Audio Files|*.AAC;*.AC3;*.APE;*.DTS;*.FLAC;*.M4A;*.MKA;*.MP2;*.MP3;*.MPA;*.MPC;*.OFR;*.OGG;*.RA;*.TTA;*."
     "WAV;*.WMA;";
 constexpr char kSaveFilter[] = "MP4 format(*.MP4)|*.mp4";
-constexpr char kDefaultOutputFolder[] = "qv_pictvideo";
 constexpr char kWebSite[] = "https://www.fotoreel.example";
 
 }  // namespace
@@ -82,9 +81,9 @@ void TfrmPictures2Video::FormCreate() {
 
   // A folder that cannot be created is not reported here: opening the
   // output fails later with the engine's message.
-  const QString folder = QDir(QDir::homePath()).filePath(QString::fromUtf8(kDefaultOutputFolder));
-  QDir().mkpath(folder);
-  Edit1->setText(folder);
+  const std::string folder = DefaultOutputFolder();
+  CreateOutputFolder(folder);
+  Edit1->setText(QString::fromStdString(folder));
 }
 
 void TfrmPictures2Video::CentreOnDesktop() {
@@ -117,9 +116,9 @@ bool TfrmPictures2Video::LoadLibrariesOnFirstUse() {
 }
 
 void TfrmPictures2Video::StampOutputName() {
-  const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
-  FOutputBaseName = Edit1->text() + QLatin1Char('/') + stamp;
-  txtOutput->setText(FOutputBaseName + QStringLiteral(".mp4"));
+  const TOutputNames names = StampOutputNames(Edit1->text().toStdString(), std::time(nullptr));
+  FOutputBaseName = QString::fromStdString(names.OutputBaseName);
+  txtOutput->setText(QString::fromStdString(names.Output));
 }
 
 void TfrmPictures2Video::btnPicturesClick() {

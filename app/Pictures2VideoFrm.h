@@ -104,7 +104,9 @@ class TfrmPictures2Video : public QWidget {
   // Enables the buttons as the given moment's row of the table says.
   void ApplyButtonMoment(TButtonMoment moment);
 
-  // Handlers bound to the controls.
+  // Handlers bound to the controls. Until the encoder is bound, Stop,
+  // Pause, Resume and closing act on the buttons only: no conversion can be
+  // running yet. btnStart is bound together with the conversion it starts.
   void btnPicturesClick();
   void btnAudioClick();
   void btnOpenClick();
