@@ -191,7 +191,7 @@ TEST_F(ConversionTest, SyncMethodsLimitsAndWindows) {
     const char* name;
     int pictures;
     std::int64_t delay;
-    std::string out;  // the window's string with these options in place of its vsync
+    std::string out;  // replaces the window's vsync option
     std::size_t frames;
     double first, step;  // expected times: first + i * step (step 0: not checked)
     int keys;            // -1: not checked
@@ -208,9 +208,9 @@ TEST_F(ConversionTest, SyncMethodsLimitsAndWindows) {
     source.count = c.pictures;
     source.delay = c.delay;
     const std::string file = (dir / "limits.MKV").string();
-    std::string out = OutputOptions("160x120", "10", c.out);
-    out.resize(out.rfind(" -vsync"));  // the case's own vsync comes first
-    out.insert(out.rfind(" -b:v 8328k"), c.out);
+    std::string out = OutputOptions("160x120");
+    out.resize(out.rfind(" -vsync"));
+    out += c.out;
     ASSERT_EQ(Convert(InputOptions("160x120"), out, file), "");
     const TWritten w = ReadBack(file);
     ASSERT_EQ(w.times.size(), c.frames);
@@ -220,6 +220,26 @@ TEST_F(ConversionTest, SyncMethodsLimitsAndWindows) {
       EXPECT_EQ(w.keys, c.keys);
     }
   }
+}
+
+TEST_F(ConversionTest, TwoPassStatistics) {
+  source.count = 3;
+  source.delay = 0;
+  const std::string prefix = (dir / "stats").string();
+  const std::string file = (dir / "pass.AVI").string();
+  ASSERT_EQ(Convert(InputOptions("160x120"), OutputOptions("160x120", "10", " -pass 1 -passlogfile " + prefix, false),
+                    file),
+            "");
+  ASSERT_TRUE(fs::exists(prefix + "-0.log"));
+  EXPECT_GT(fs::file_size(prefix + "-0.log"), 0u);
+  ASSERT_EQ(Convert(InputOptions("160x120"), OutputOptions("160x120", "10", " -pass 2 -passlogfile " + prefix, false),
+                    file),
+            "");
+  EXPECT_EQ(ReadBack(file).times.size(), 3u);
+  // Pass 2 without the first pass's file.
+  EXPECT_EQ(Convert(InputOptions("160x120"),
+                    OutputOptions("160x120", "10", " -pass 2 -passlogfile " + prefix + "none", false), file),
+            "Error reading log file \"" + prefix + "none-0.log\" for pass-2 encoding");
 }
 
 TEST_F(ConversionTest, VideoStatisticsLines) {
@@ -247,14 +267,15 @@ TEST_F(ConversionTest, SizeAndAspectComeFromTheOptions) {
       {"320x240", "", 320, 240, {4, 3}},                     // 16:9 on 320x240
       {"320x240", "  -vf transpose=1 ", 240, 320, {64, 27}}, // the chain turns the picture; still 16:9
       {"160x120", "", 160, 120, {4, 3}},
-      {"761x1111", "", 761, 1111, {0, 0}},                   // a size typed by the user
+      {"761x1111", "", 761, 1111, {0, 0}},                   // a size typed by the user, on both sides
   };
   source.count = 2;
   source.delay = 500000;
   for (const TCase& c : cases) {
     SCOPED_TRACE(std::string(c.size) + c.extra);
     const std::string file = (dir / "size.MKV").string();
-    ASSERT_EQ(Convert(InputOptions("320x240"), OutputOptions(c.size, "10", c.extra), file), "");
+    const bool typed = c.sar.num == 0;
+    ASSERT_EQ(Convert(InputOptions(typed ? c.size : "320x240"), OutputOptions(c.size, "10", c.extra), file), "");
     const TWritten w = ReadBack(file);
     EXPECT_EQ(w.width, c.width);
     EXPECT_EQ(w.height, c.height);
@@ -328,15 +349,17 @@ void WriteWav(const std::string& file, int rate, double seconds) {
 TEST_F(ConversionTest, AudioFileBecomesTheSoundTrack) {
   struct TCase {
     const char* ext;
-    bool flv;
+    const char* extra;
     AVCodecID audio;
+    double end;  // of the sound in the file, seconds
   } cases[] = {
-      {".MP4", false, AV_CODEC_ID_MP3},  // MP4 keeps one id for all MPEG audio layers; it reads back as MP3
-      {".FLV", true, AV_CODEC_ID_MP3},
-      {".WMV", false, AV_CODEC_ID_MP2},
+      {".MP4", "", AV_CODEC_ID_MP3, 3.0},  // MP4 keeps one id for all MPEG audio layers; it reads back as MP3
+      {".FLV", kFlvCodecs, AV_CODEC_ID_MP3, 3.0},
+      {".WMV", "", AV_CODEC_ID_MP2, 3.0},
+      {".MKV", " -shortest", AV_CODEC_ID_MP2, 1.0},  // the pictures end first (c + 1 frames at 0.5 s)
   };
   const std::string wav = (dir / "sound.wav").string();
-  WriteWav(wav, 22050, 1.0);
+  WriteWav(wav, 22050, 3.0);
   source.count = 2;
   source.delay = 500000;
   for (const TCase& c : cases) {
@@ -348,7 +371,7 @@ TEST_F(ConversionTest, AudioFileBecomesTheSoundTrack) {
     e.ParseOptions(InputOptions("160x120"));
     ASSERT_EQ(e.OpenInput(nullptr, adapter.FileName()), 0) << e.LastErrMsg();
     ASSERT_EQ(e.OpenInput(nullptr, wav), 1) << e.LastErrMsg();
-    e.ParseOptions(OutputOptions("160x120", "10", c.flv ? kFlvCodecs : ""));
+    e.ParseOptions(OutputOptions("160x120", "10", c.extra));
     ASSERT_EQ(e.OpenOutput(file), 0) << e.LastErrMsg();
     ASSERT_NO_THROW(e.transcode_loop());
     // Both streams end up in the file; the sound lasts as long as the input.
@@ -369,7 +392,7 @@ TEST_F(ConversionTest, AudioFileBecomesTheSoundTrack) {
     }
     ff::av_packet_free(&pkt);
     ff::avformat_close_input(&ic);
-    EXPECT_NEAR(end, 1.0, 0.1);
+    EXPECT_NEAR(end, c.end, 0.2);
   }
 }
 
@@ -386,6 +409,17 @@ TEST_F(ConversionTest, InputOpeningTexts) {
   const int r = e.OpenInput(nullptr, (dir / "none.avi").string());
   EXPECT_LT(r, 0);
   EXPECT_EQ(e.LastErrMsg(), (dir / "none.avi").string() + ": No such file or directory");
+
+  // A demuxer option the file's format does not take.
+  const std::string wav = (dir / "sound.wav").string();
+  WriteWav(wav, 8000, 0.1);
+  e.ParseOptions("-s 320x240");
+  try {
+    e.OpenInput(nullptr, wav);
+    ADD_FAILURE() << "no exception";
+  } catch (const engine::FFmpegException& ex) {
+    EXPECT_STREQ(ex.what(), "Option video_size not found.");
+  }
 }
 
 }  // namespace
