@@ -311,6 +311,7 @@ TEST_F(ConversionTest, FailuresAUserMeets) {
       {OutputOptions("320x240") + " -c:v nosuchencoder", good, "Unknown encoder 'nosuchencoder'"},
       {OutputOptions("320x240") + " -vf \"scale=((\"", good, "Error opening filters: "},
       {OutputOptions("320x240") + " -vf nosuchfilter", good, "Error opening filters: "},
+      {OutputOptions("320x240") + " -vn", good, "Output file #0 does not contain any stream"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.out);
@@ -394,6 +395,31 @@ TEST_F(ConversionTest, AudioFileBecomesTheSoundTrack) {
     ff::avformat_close_input(&ic);
     EXPECT_NEAR(end, c.end, 0.2);
   }
+}
+
+TEST_F(ConversionTest, AttachmentsTravelBothWays) {
+  source.count = 1;
+  source.delay = 0;
+  const std::string note = (dir / "note.txt").string(), file = (dir / "attached.MKV").string();
+  { std::ofstream(note) << "holiday 2022"; }
+  ASSERT_EQ(Convert(InputOptions("160x120"),
+                    OutputOptions("160x120", "10", " -attach " + note + " -metadata:s:1 mimetype=text/plain"), file),
+            "");
+
+  // Opening the file with a dump writes the attachment under its own name.
+  const fs::path out = dir / "dumped";
+  fs::create_directories(out);
+  const fs::path cwd = fs::current_path();
+  fs::current_path(out);
+  engine::TCustomFFmpeg e;
+  e.ParseOptions("-dump_attachment:t \"\"");
+  const int r = e.OpenInput(nullptr, file);
+  fs::current_path(cwd);
+  ASSERT_EQ(r, 0) << e.LastErrMsg();
+  std::ifstream in(out / "note.txt");
+  std::string text;
+  std::getline(in, text);
+  EXPECT_EQ(text, "holiday 2022");
 }
 
 TEST_F(ConversionTest, InputOpeningTexts) {
