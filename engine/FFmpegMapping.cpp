@@ -1,6 +1,8 @@
 // Option handlers that route inputs to the output: stream maps, audio
 // channel maps, metadata maps and stream ids.
 #include <cctype>
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <ctime>
 

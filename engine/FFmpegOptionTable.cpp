@@ -1,4 +1,7 @@
 // The option table and its simple handlers.
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 
 #include "engine/FFmpeg.h"

@@ -1,4 +1,5 @@
 // Option strings: words, lookup in the option table and storing values.
+#include <algorithm>
 #include <cstring>
 
 #include "engine/FFmpeg.h"
