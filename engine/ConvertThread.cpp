@@ -1,5 +1,8 @@
 #include "engine/ConvertThread.h"
 
+#include <algorithm>
+#include <cerrno>
+
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -9,25 +12,32 @@
 namespace engine {
 namespace {
 
-// Nice values per priority. Lowering always works; raising needs
-// privileges, and a refusal simply leaves the thread where it is.
-int NiceOf(TThreadPriority priority) {
+// Steps of the nice value per priority, from the creating thread's own.
+// Lowering always works; raising needs privileges, and a refusal simply
+// leaves the thread where it is.
+int NiceStep(TThreadPriority priority) {
   switch (priority) {
-    case tpIdle: return 19;
+    case tpIdle: return 39;
     case tpLowest: return 10;
     case tpLower: return 5;
     case tpNormal: return 0;
     case tpHigher: return -5;
     case tpHighest: return -10;
-    case tpTimeCritical: return -20;
+    case tpTimeCritical: return -39;
   }
   return 0;
 }
 
 void ApplyPriority(TThreadPriority priority) {
-  if (priority == tpNormal) return;
-  // On Linux the nice value of a thread id is the thread's own.
-  ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), NiceOf(priority));
+  const int step = NiceStep(priority);
+  if (!step) return;
+  // On Linux the nice value of a thread id is the thread's own, inherited
+  // from the thread that created it.
+  const id_t tid = static_cast<id_t>(::syscall(SYS_gettid));
+  errno = 0;
+  const int current = ::getpriority(PRIO_PROCESS, tid);
+  if (current == -1 && errno) return;
+  ::setpriority(PRIO_PROCESS, tid, std::clamp(current + step, -20, 19));
 }
 
 }  // namespace

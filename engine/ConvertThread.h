@@ -16,8 +16,9 @@ namespace engine {
 
 class TCustomFFmpeg;
 
-// Best effort: a priority the system refuses (raising it needs privileges
-// here) leaves the thread at the normal one.
+// Relative to the thread that starts the worker, best effort: a priority
+// the system refuses (raising it needs privileges here) leaves the worker
+// where its creator is.
 enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
 
 class TEngineThread {

@@ -6,9 +6,11 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -145,12 +147,17 @@ class ControlTest : public ::testing::Test {
     };
   }
 
-  // Starts on a worker thread and serves the main thread until the notice.
-  static void RunThreaded(TCtlEngine& e) {
-    engine::TConvertThread* thread = e.StartConvert(true);
+  // Serves the main thread until the notice has been handled.
+  static void AwaitNotice(TObserved& seen) {
+    ASSERT_TRUE(platform::ServeMainThreadUntil([&] { return seen.Terminations > 0; }, 60000));
+  }
+
+  // Starts on a worker thread and waits for the notice.
+  static void RunThreaded(TCtlEngine& e, TObserved& seen, engine::TThreadPriority priority = engine::tpNormal) {
+    engine::TConvertThread* thread = e.StartConvert(true, priority);
     ASSERT_NE(thread, nullptr);
     thread->Start();
-    ASSERT_TRUE(platform::ServeMainThreadUntil([&] { return e.Terminated(); }, 60000));
+    AwaitNotice(seen);
   }
 
   fs::path FDir;
@@ -209,8 +216,16 @@ TEST_F(ControlTest, RunToTheEnd) {
     TObserved seen;
     Observe(e, seen);
     BuildTask(e, pictures, path);
+    // The notice comes on the thread that ran the conversion.
+    const int ownNice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
+    int runNice = ownNice;
+    auto notice = e.OnTerminate;
+    e.OnTerminate = [&, notice](TCustomFFmpeg* sender) {
+      runNice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
+      notice(sender);
+    };
     if (c.useThread) {
-      RunThreaded(e);
+      RunThreaded(e, seen, engine::tpLower);
       // Starting twice changes nothing.
       EXPECT_EQ(e.StartConvert(true), nullptr);
     } else {
@@ -221,6 +236,7 @@ TEST_F(ControlTest, RunToTheEnd) {
     EXPECT_FALSE(e.FatalException()) << e.FatalMessage();
     EXPECT_EQ(seen.Terminations, 1);
     EXPECT_EQ(seen.NoticeOnMainThread, !c.useThread);
+    EXPECT_EQ(runNice, c.useThread ? std::min(ownNice + 5, 19) : ownNice);
     EXPECT_EQ(CountVideoPackets(path), 12);
     ASSERT_FALSE(seen.Reports.empty());
     const TProgress& last = seen.Reports.back();
@@ -278,7 +294,7 @@ TEST_F(ControlTest, StopEndsTheRunWithAPlayableFile) {
       // The waiting stop returns after the notice.
       EXPECT_TRUE(e.Terminated());
     }
-    ASSERT_TRUE(platform::ServeMainThreadUntil([&] { return e.Terminated(); }, 60000));
+    AwaitNotice(seen);
     EXPECT_FALSE(e.Finished());
     EXPECT_FALSE(e.FatalException()) << e.FatalMessage();
     EXPECT_EQ(seen.Terminations, 1);
@@ -325,7 +341,7 @@ TEST_F(ControlTest, PauseHoldsTheRun) {
     if (c.resume) {
       const auto resumed = std::chrono::steady_clock::now();
       e.Resume();
-      ASSERT_TRUE(platform::ServeMainThreadUntil([&] { return e.Terminated(); }, 60000));
+      AwaitNotice(seen);
       // The pictures left still take their own time (0.6 s at 25 per
       // second) rather than rushing to make up for the pause.
       EXPECT_GE(std::chrono::steady_clock::now() - resumed, std::chrono::milliseconds(450));
@@ -365,7 +381,7 @@ TEST_F(ControlTest, HandlerExceptionEndsTheTask) {
     TObserved seen;
     Observe(e, seen);
     BuildTask(e, pictures, path, false, c.codec);
-    RunThreaded(e);
+    RunThreaded(e, seen);
     EXPECT_TRUE(e.FatalException());
     EXPECT_EQ(e.FatalMessage(), "picture source lost");
     EXPECT_FALSE(e.Finished());
@@ -384,7 +400,7 @@ TEST_F(ControlTest, ProgressAtMostOncePerInterval) {
   BuildTask(e, pictures, path, true);
   e.ReportInterval = 150000;
   const auto started = std::chrono::steady_clock::now();
-  RunThreaded(e);
+  RunThreaded(e, seen);
   const auto elapsed = std::chrono::steady_clock::now() - started;
   EXPECT_TRUE(e.Finished()) << e.FatalMessage();
   ASSERT_GE(seen.Reports.size(), 2u);
