@@ -6,6 +6,12 @@
 // Threads: options are parsed and files opened on the thread that builds
 // the task (the main thread), before the conversion thread exists. The
 // option-error text and the libraries' log level are process-wide.
+// The conversion then runs on the engine's worker (or on the caller of
+// StartConvert), which alone touches the files, streams and counters until
+// the termination notice; progress and the notice are raised there. Any
+// thread may Stop, Pause and Resume; the main thread must not wait for the
+// worker except through a waiting Stop, which keeps serving the calls the
+// worker hands to it.
 //
 // The class is split by subject over several source files; each section
 // below names its file.
