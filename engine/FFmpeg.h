@@ -250,7 +250,9 @@ class TCustomFFmpeg {
   // cut, a pause ends, the loop stops at its next safe point and still
   // writes the trailers. With AWaitForStop the call returns once the run
   // has ended; on the main thread it keeps serving main-thread hand-offs
-  // meanwhile. On the conversion thread itself it never waits.
+  // meanwhile. On the conversion thread itself it never waits. A handler
+  // the worker is waiting for (a picture painted on the main thread) must
+  // not wait: the run cannot end before the handler returns.
   void Stop(bool AWaitForStop);
   // Stops a converting task; a task never started gets its notice from a
   // thread of its own (waited for with AWaitForStop); a terminated task is

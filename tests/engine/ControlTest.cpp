@@ -288,6 +288,7 @@ TEST_F(ControlTest, StopEndsTheRunWithAPlayableFile) {
     engine::TConvertThread* thread = e.StartConvert(true);
     ASSERT_NE(thread, nullptr);
     thread->Start();
+    EXPECT_EQ(e.StartConvert(true), nullptr);  // already converting
     if (c.where == wMainThread) {
       ASSERT_TRUE(platform::ServeMainThreadUntil([&] { return pictures.Painted >= 5; }, 60000));
       e.Stop(true);
