@@ -19,7 +19,9 @@ int FrameSamples(const AVCodecContext* enc) {
 
 }  // namespace
 
-void TCustomFFmpeg::do_audio_out(AVFormatContext* s, TOutputStream* ost, TInputStream* ist, AVFrame* frame) {
+// The position comes from the stream's sync input, which may differ from
+// the input stream that decoded the frame.
+void TCustomFFmpeg::do_audio_out(AVFormatContext* s, TOutputStream* ost, TInputStream*, AVFrame* frame) {
   AVCodecContext* enc = ost->enc_ctx.get();
   if (!ost->fifo) {
     ost->fifo.reset(ff::av_audio_fifo_alloc(enc->sample_fmt, enc->ch_layout.nb_channels, 1));
@@ -70,7 +72,6 @@ void TCustomFFmpeg::do_audio_out(AVFormatContext* s, TOutputStream* ost, TInputS
                                      frame->nb_samples) < frame->nb_samples) {
     FatalError("av_fifo_realloc2() failed");
   }
-  (void)ist;
 
   const int frame_samples = FrameSamples(enc);
   while (ff::av_audio_fifo_size(ost->fifo.get()) >= frame_samples) encode_audio_samples(s, ost, frame_samples);
@@ -99,12 +100,9 @@ void TCustomFFmpeg::encode_audio_frame(AVFormatContext* s, TOutputStream* ost, A
   AVCodecContext* enc = ost->enc_ctx.get();
   int ret = ff::avcodec_send_frame(enc, frame);
   if (ret < 0 && ret != AVERROR_EOF) FatalError("Audio encoding failed");
-  AVPacket* pkt = ff::av_packet_alloc();
+  TPacket holder(ff::av_packet_alloc());
+  AVPacket* pkt = holder.get();
   if (!pkt) FatalError("Audio encoding failed");
-  struct TPacketFree {
-    AVPacket*& p;
-    ~TPacketFree() { ff::av_packet_free(&p); }
-  } release{pkt};
   for (;;) {
     ret = ff::avcodec_receive_packet(enc, pkt);
     if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) break;

@@ -18,12 +18,9 @@ int TCustomFFmpeg::setup_stream_copy(TOutputStream* ost, TInputStream* ist) {
 
 void TCustomFFmpeg::copy_packet(TInputStream* ist, TOutputStream* ost, const AVPacket* pkt) {
   if (!ost->frame_number && !(pkt->flags & AV_PKT_FLAG_KEY) && !ost->copy_initial_nonkeyframes) return;
-  AVPacket* copy = ff::av_packet_alloc();
+  TPacket holder(ff::av_packet_alloc());
+  AVPacket* copy = holder.get();
   if (!copy) FatalError("Out of memory while copying a packet");
-  struct TPacketFree {
-    AVPacket*& p;
-    ~TPacketFree() { ff::av_packet_free(&p); }
-  } release{copy};
   if (ff::av_packet_ref(copy, pkt) < 0) FatalError("Out of memory while copying a packet");
   const std::int64_t offset =
       ff::av_rescale_q(Foutput_files[ost->file_index].start_time, AV_TIME_BASE_Q, ist->st->time_base);

@@ -17,15 +17,24 @@
 namespace engine {
 namespace {
 
-struct TPacketFree {
-  void operator()(AVPacket* p) const { ff::av_packet_free(&p); }
-};
-using TPacket = std::unique_ptr<AVPacket, TPacketFree>;
-
 TFrame NewFrame() {
   TFrame f(ff::av_frame_alloc());
   if (!f) throw std::bad_alloc();
   return f;
+}
+
+// Sends the packet when asked (nullptr flushes), then takes one frame.
+// 0 with got_output false when the decoder has nothing more for now.
+int ReceiveDecoded(AVCodecContext* dec, const AVPacket* pkt, bool send, AVFrame* frame, bool& got_output) {
+  if (send) {
+    const int ret = ff::avcodec_send_packet(dec, pkt);
+    if (ret < 0 && ret != AVERROR_EOF) return ret;
+  }
+  const int ret = ff::avcodec_receive_frame(dec, frame);
+  if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return 0;
+  if (ret < 0) return ret;
+  got_output = true;
+  return 0;
 }
 
 }  // namespace
@@ -239,20 +248,6 @@ int TCustomFFmpeg::decode_packet(TInputStream* ist, const AVPacket* pkt) {
   if (pkt)
     for (auto& ost : Foutput_streams)
       if (!ost->encoding_needed && within_output_window(ist, ost.get())) copy_packet(ist, ost.get(), pkt);
-  return 0;
-}
-
-// Sends the packet when asked (nullptr flushes), then takes one frame.
-// 0 with got_output false when the decoder has nothing more for now.
-static int ReceiveDecoded(AVCodecContext* dec, const AVPacket* pkt, bool send, AVFrame* frame, bool& got_output) {
-  if (send) {
-    const int ret = ff::avcodec_send_packet(dec, pkt);
-    if (ret < 0 && ret != AVERROR_EOF) return ret;
-  }
-  const int ret = ff::avcodec_receive_frame(dec, frame);
-  if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return 0;
-  if (ret < 0) return ret;
-  got_output = true;
   return 0;
 }
 

@@ -98,12 +98,9 @@ int TCustomFFmpeg::encode_video_frame(AVFormatContext* s, TOutputStream* ost, AV
   int ret = ff::avcodec_send_frame(enc, frame);
   if (ret < 0 && ret != AVERROR_EOF) FatalError("Video encoding failed");
   int written = 0;
-  AVPacket* pkt = ff::av_packet_alloc();
+  TPacket holder(ff::av_packet_alloc());
+  AVPacket* pkt = holder.get();
   if (!pkt) FatalError("Video encoding failed");
-  struct TPacketFree {
-    AVPacket*& p;
-    ~TPacketFree() { ff::av_packet_free(&p); }
-  } release{pkt};
   for (;;) {
     ret = ff::avcodec_receive_packet(enc, pkt);
     if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) break;

@@ -29,6 +29,8 @@ void TCodecContextFree::operator()(AVCodecContext* c) const { ff::avcodec_free_c
 
 void TFrameFree::operator()(AVFrame* f) const { ff::av_frame_free(&f); }
 
+void TPacketFree::operator()(AVPacket* p) const { ff::av_packet_free(&p); }
+
 void TDictionaryFree::operator()(AVDictionary* d) const { ff::av_dict_free(&d); }
 
 void TFilterGraphFree::operator()(AVFilterGraph* g) const { ff::avfilter_graph_free(&g); }

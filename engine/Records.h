@@ -37,6 +37,11 @@ struct TFrameFree {
 };
 using TFrame = std::unique_ptr<AVFrame, TFrameFree>;
 
+struct TPacketFree {
+  void operator()(AVPacket* p) const;
+};
+using TPacket = std::unique_ptr<AVPacket, TPacketFree>;
+
 struct TDictionaryFree {
   void operator()(AVDictionary* d) const;
 };

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -127,10 +129,12 @@ class ConversionTest : public ::testing::Test {
   // Builds the task as the window does and runs it on this thread; the
   // engine's error text, or "" on success. The engine is gone (and the
   // file closed) when this returns.
-  std::string Convert(const std::string& in, const std::string& out, const std::string& file) {
+  std::string Convert(const std::string& in, const std::string& out, const std::string& file,
+                      const std::function<void(engine::TCustomFFmpeg&)>& prepare = nullptr) {
     frameinput::TFrameInputAdapter adapter;
     source.Attach(adapter);
     engine::TCustomFFmpeg e;
+    if (prepare) prepare(e);
     try {
       e.ParseOptions(in);
       if (e.OpenInput(nullptr, adapter.FileName()) < 0) return e.LastErrMsg();
@@ -240,6 +244,37 @@ TEST_F(ConversionTest, TwoPassStatistics) {
   EXPECT_EQ(Convert(InputOptions("160x120"),
                     OutputOptions("160x120", "10", " -pass 2 -passlogfile " + prefix + "none", false), file),
             "Error reading log file \"" + prefix + "none-0.log\" for pass-2 encoding");
+}
+
+TEST_F(ConversionTest, PictureHooksSeeEveryFrame) {
+  source.count = 3;
+  source.delay = 0;
+  std::vector<std::int64_t> inputTimes, outputTimes;
+  std::vector<int> outputNumbers;
+  const std::string file = (dir / "hooks.MP4").string();
+  ASSERT_EQ(Convert(InputOptions("160x120"), OutputOptions("320x240", "10", "", false), file,
+                    [&](engine::TCustomFFmpeg& e) {
+                      e.FOnInputFrameHook = [&](engine::TCustomFFmpeg*, AVFrame* pic, AVPixelFormat fmt, int, int w,
+                                                int h, std::int64_t pts) {
+                        EXPECT_EQ(fmt, AV_PIX_FMT_BGR24);
+                        EXPECT_EQ(w * 100 + h, 160 * 100 + 120);
+                        EXPECT_NE(pic->data[0], nullptr);
+                        inputTimes.push_back(pts);
+                      };
+                      e.FOnOutputFrameHook = [&](engine::TCustomFFmpeg*, AVFrame* pic, AVPixelFormat fmt, int n,
+                                                 int w, int h, std::int64_t pts) {
+                        EXPECT_EQ(fmt, AV_PIX_FMT_YUV420P);
+                        EXPECT_EQ(w * 1000 + h, 320 * 1000 + 240);
+                        // What the hook paints is what gets encoded.
+                        for (int y = 0; y < h; ++y) std::memset(pic->data[0] + y * pic->linesize[0], 16, w);
+                        outputNumbers.push_back(n);
+                        outputTimes.push_back(pts);
+                      };
+                    }),
+            "");
+  EXPECT_EQ(inputTimes, (std::vector<std::int64_t>{0, 33333, 66667}));
+  EXPECT_EQ(outputNumbers, (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(outputTimes, (std::vector<std::int64_t>{0, 33333, 66667}));
 }
 
 TEST_F(ConversionTest, VideoStatisticsLines) {
