@@ -199,6 +199,7 @@ TEST_F(ConversionTest, SyncMethodsLimitsAndWindows) {
     std::size_t frames;
     double first, step;  // expected times: first + i * step (step 0: not checked)
     int keys;            // -1: not checked
+    std::string in = "";  // added to the input options
   } cases[] = {
       {"display time, constant rate: the gaps are filled", 3, 200000, " -vsync 1", 19, 0, 1 / 30.0, -1},
       {"display time, variable rate: one frame per picture", 3, 200000, " -vsync 2", 4, 0, 0.2, -1},
@@ -206,6 +207,8 @@ TEST_F(ConversionTest, SyncMethodsLimitsAndWindows) {
       {"recording time", 10, 0, " -vsync -1 -t 0.2", 6, 0, 1 / 30.0, -1},
       {"start time", 10, 0, " -vsync -1 -ss 0.1", 7, 0, 1 / 30.0, -1},
       {"forced key frames", 10, 0, " -vsync -1 -g 300 -force_key_frames 0.2", 10, 0, 1 / 30.0, 2},
+      {"input time scale", 3, 200000, " -vsync 0", 4, 0, 0.4, -1, " -itsscale 2"},
+      {"input time offset", 3, 200000, " -vsync 0", 4, 1.0, 0.2, -1, " -itsoffset 1"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -215,7 +218,7 @@ TEST_F(ConversionTest, SyncMethodsLimitsAndWindows) {
     std::string out = OutputOptions("160x120");
     out.resize(out.rfind(" -vsync"));
     out += c.out;
-    ASSERT_EQ(Convert(InputOptions("160x120"), out, file), "");
+    ASSERT_EQ(Convert(InputOptions("160x120") + c.in, out, file), "");
     const TWritten w = ReadBack(file);
     ASSERT_EQ(w.times.size(), c.frames);
     for (std::size_t i = 0; c.step > 0 && i < w.times.size(); ++i)
