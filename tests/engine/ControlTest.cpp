@@ -435,6 +435,43 @@ TEST_F(ControlTest, CancelBeforeStartDeliversTheNotice) {
   EXPECT_EQ(seen.Terminations, 1);
 }
 
+TEST(CodecRegistryTest, ClosesWhatIsStillOpen) {
+  engine::TCodecRegistry<int> registry;
+  int a = 1, b = 2, c = 3, stranger = 4;
+  registry.Add(&a);
+  registry.Add(&b);
+  registry.Add(&c);
+  registry.Remove(&b);         // closed by its owner
+  registry.Remove(&stranger);  // never registered: nothing happens
+  std::vector<int> closed;
+  registry.CloseAll([&](int& item) { closed.push_back(item); });
+  EXPECT_EQ(closed, (std::vector<int>{3, 1}));  // newest first
+  EXPECT_TRUE(registry.Empty());
+  registry.CloseAll([&](int& item) { closed.push_back(item); });
+  EXPECT_EQ(closed.size(), 2u);
+}
+
+TEST(CodecRegistryTest, EnginesRegisterFromManyThreads) {
+  constexpr int kThreads = 4, kItems = 500;
+  std::vector<int> items(kThreads * kItems);
+  engine::TCodecRegistry<int> encoders, decoders;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kItems; ++i) {
+        int* item = &items[t * kItems + i];
+        (i % 2 ? encoders : decoders).Add(item);
+        if (i % 5 == 0) (i % 2 ? encoders : decoders).Remove(item);
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  for (engine::TCodecRegistry<int>* registry : {&encoders, &decoders})
+    registry->CloseAll([](int& item) { ++item; });
+  for (int t = 0; t < kThreads; ++t)
+    for (int i = 0; i < kItems; ++i) EXPECT_EQ(items[t * kItems + i], i % 5 == 0 ? 0 : 1) << t << ":" << i;
+}
+
 TEST_F(ControlTest, InterruptCallbacks) {
   TLogCapture log;
   const std::int64_t now = ff::av_gettime();
