@@ -36,8 +36,12 @@ int TCustomFFmpeg::setup_video_filters(TInputStream* ist, TOutputStream* ost) {
 
   AVRational sar = ist->st->sample_aspect_ratio.num ? ist->st->sample_aspect_ratio : icodec->sample_aspect_ratio;
   if (!sar.num || !sar.den) sar = AVRational{0, 1};
-  const std::string srcArgs = Format("video_size=%dx%d:pix_fmt=%d:time_base=1/%d:pixel_aspect=%d/%d", icodec->width,
-                                     icodec->height, icodec->pix_fmt, AV_TIME_BASE, sar.num, sar.den);
+  std::string srcArgs = Format("video_size=%dx%d:pix_fmt=%d:time_base=1/%d:pixel_aspect=%d/%d", icodec->width,
+                               icodec->height, icodec->pix_fmt, AV_TIME_BASE, sar.num, sar.den);
+  // Filters that make pictures of their own (padding, rate changes) time
+  // them by the input's rate.
+  if (icodec->framerate.num > 0 && icodec->framerate.den > 0)
+    srcArgs += Format(":frame_rate=%d/%d", icodec->framerate.num, icodec->framerate.den);
   int ret = ff::avfilter_graph_create_filter(&ost->input_video_filter, ff::avfilter_get_by_name("buffer"), "src",
                                              srcArgs.c_str(), nullptr, graph);
   if (ret < 0) return ret;

@@ -164,6 +164,13 @@ void TCustomFFmpeg::transcode_loop() {
 
   for (auto& ist : Finput_streams)
     if (ist->decoding_needed && !ist->decoder_flushed) decode_packet(ist.get(), nullptr);
+  // Filters that hold pictures back (frame rate or field changes) give
+  // them up at the end of their input.
+  for (auto& ost : Foutput_streams)
+    if (ost->encoding_needed && ost->input_video_filter &&
+        ff::av_buffersrc_add_frame_flags(ost->input_video_filter, nullptr, 0) >= 0)
+      filter_video_output(Finput_streams[ost->source_index].get(), ost.get(),
+                          static_cast<float>(ost->enc_ctx->global_quality));
   drain_encoders();
   for (TOutputFile& of : Foutput_files) {
     FLastWrite = ff::av_gettime();
