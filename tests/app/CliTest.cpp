@@ -117,7 +117,8 @@ TVideoFacts ReadVideo(const std::string& file) {
   if (video < 0) return facts;
 
   const AVCodecParameters* par = ic->streams[video]->codecpar;
-  std::unique_ptr<AVCodecContext, TCodecCloser> dec(ff::avcodec_alloc_context3(ff::avcodec_find_decoder(par->codec_id)));
+  std::unique_ptr<AVCodecContext, TCodecCloser> dec(
+      ff::avcodec_alloc_context3(ff::avcodec_find_decoder(par->codec_id)));
   if (!dec || ff::avcodec_parameters_to_context(dec.get(), par) < 0 ||
       ff::avcodec_open2(dec.get(), dec->codec, nullptr) < 0)
     return facts;
@@ -215,6 +216,8 @@ TEST_F(CliTest, ConvertsPicturesWithEverySetting) {
        ".MP4", 64, 48, 4, false},
       {"mov with a sound track", {"--container", "MOV", "--size", "64x48", "--delay", "0.5", "--audio", "tone.wav"},
        ".MOV", 64, 48, 4, true},
+      // Scaled to the size, then turned.
+      {"turned clockwise", {"--container", "MKV", "--size", "64x48", "--rotation", "cw90"}, ".MKV", 48, 64, 4, false},
       {"avi in real time", {"--container", "avi", "--size", "64x48", "--delay", "0.1", "--realtime"}, ".AVI", 64, 48,
        4, false},
   };
@@ -223,7 +226,8 @@ TEST_F(CliTest, ConvertsPicturesWithEverySetting) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<std::string> args{"--output-dir", Videos};
-    for (const std::string& option : c.options) args.push_back(option == "tone.wav" ? (Folder / option).string() : option);
+    for (const std::string& option : c.options)
+      args.push_back(option == "tone.wav" ? (Folder / option).string() : option);
     args.insert(args.end(), pictures.begin(), pictures.end());
 
     const TChild::TResult run = Run(args);
