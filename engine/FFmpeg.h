@@ -453,7 +453,6 @@ class TCustomFFmpeg {
   void drain_encoders();
 
   TFile Fvstats_file;
-  bool FDeinterlaceWarned = false;
 
  public:
   // Picture hooks: the decoded picture before filtering, and each picture

@@ -54,6 +54,16 @@ int TCustomFFmpeg::setup_video_filters(TInputStream* ist, TOutputStream* ost) {
   if (ret < 0) return ret;
 
   AVFilterContext* last = ost->input_video_filter;
+  // -deinterlace: the library deinterlaces through its filter, ahead of
+  // everything else.
+  if (Fdo_deinterlace) {
+    AVFilterContext* yadif = nullptr;
+    ret = ff::avfilter_graph_create_filter(&yadif, ff::avfilter_get_by_name("yadif"), "deinterlace", nullptr, nullptr,
+                                           graph);
+    if (ret < 0) return ret;
+    if ((ret = ff::avfilter_link(last, 0, yadif, 0)) < 0) return ret;
+    last = yadif;
+  }
   const unsigned flags = static_cast<unsigned>(ost->sws_flags);
   if (codec->width != icodec->width || codec->height != icodec->height) {
     AVFilterContext* scale = nullptr;

@@ -122,12 +122,8 @@ int TCustomFFmpeg::encode_video_frame(AVFormatContext* s, TOutputStream* ost, AV
 }
 
 void TCustomFFmpeg::pre_process_video_frame(TInputStream* ist, AVFrame* picture) {
+  // Deinterlacing (-deinterlace) happens at the head of the filter graph.
   ++ist->frame_number;
-  if (Fdo_deinterlace && !FDeinterlaceWarned) {
-    // The library generation in use has no picture deinterlacing call.
-    FDeinterlaceWarned = true;
-    Log(fflog::llWarning, "Deinterlacing is not available with this library version; pictures are left as they are.");
-  }
   if (FOnInputFrameHook && ff::av_frame_make_writable(picture) >= 0)
     FOnInputFrameHook(this, picture, static_cast<AVPixelFormat>(picture->format), ist->frame_number, picture->width,
                       picture->height, ist->pts);

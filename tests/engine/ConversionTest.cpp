@@ -208,6 +208,7 @@ TEST_F(ConversionTest, SyncMethodsLimitsAndWindows) {
       {"start time", 10, 0, " -vsync -1 -ss 0.1", 7, 0, 1 / 30.0, -1},
       {"forced key frames", 10, 0, " -vsync -1 -g 300 -force_key_frames 0.2", 10, 0, 1 / 30.0, 2},
       {"a filter that adds frames at the end", 5, 0, " -vsync -1 -vf tpad=stop=2", 7, 0, 1 / 30.0, -1},
+      {"deinterlacing keeps every frame", 5, 0, " -vsync -1 -deinterlace", 5, 0, 1 / 30.0, -1},
       {"input time scale", 3, 200000, " -vsync 0", 4, 0, 0.4, -1, " -itsscale 2"},
       {"input time offset", 3, 200000, " -vsync 0", 4, 1.0, 0.2, -1, " -itsoffset 1"},
   };
