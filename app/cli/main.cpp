@@ -30,6 +30,8 @@ void CatchInterruptions() {
   struct sigaction action {};
   action.sa_handler = Interrupt;
   sigemptyset(&action.sa_mask);
+  // A second signal ends the program at once.
+  action.sa_flags = SA_RESETHAND;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 }
