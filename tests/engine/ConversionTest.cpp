@@ -20,6 +20,7 @@
 #include "ffbind/AVUtilStubs.h"
 #include "ffbind/FFLoad.h"
 #include "frameinput/FrameInput.h"
+#include "tests/engine/WavFile.h"
 
 namespace {
 
@@ -362,31 +363,6 @@ TEST_F(ConversionTest, FailuresAUserMeets) {
   }
 }
 
-// A 16-bit stereo WAV file of the given length: a quiet saw tooth.
-void WriteWav(const std::string& file, int rate, double seconds) {
-  const std::uint32_t frames = static_cast<std::uint32_t>(rate * seconds), bytes = frames * 4;
-  std::ofstream out(file, std::ios::binary);
-  auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-  auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-  out.write("RIFF", 4);
-  u32(36 + bytes);
-  out.write("WAVEfmt ", 8);
-  u32(16);
-  u16(1);
-  u16(2);
-  u32(rate);
-  u32(rate * 4);
-  u16(4);
-  u16(16);
-  out.write("data", 4);
-  u32(bytes);
-  for (std::uint32_t i = 0; i < frames; ++i) {
-    const auto v = static_cast<std::int16_t>((i % 100) * 100 - 5000);
-    u16(static_cast<std::uint16_t>(v));
-    u16(static_cast<std::uint16_t>(v));
-  }
-}
-
 TEST_F(ConversionTest, AudioFileBecomesTheSoundTrack) {
   struct TCase {
     const char* ext;
@@ -400,7 +376,7 @@ TEST_F(ConversionTest, AudioFileBecomesTheSoundTrack) {
       {".MKV", " -shortest", AV_CODEC_ID_MP2, 1.0},  // the pictures end first (c + 1 frames at 0.5 s)
   };
   const std::string wav = (dir / "sound.wav").string();
-  WriteWav(wav, 22050, 3.0);
+  enginetest::WriteWav(wav, 22050, 3.0);
   source.count = 2;
   source.delay = 500000;
   for (const TCase& c : cases) {
@@ -478,7 +454,7 @@ TEST_F(ConversionTest, InputOpeningTexts) {
 
   // A demuxer option the file's format does not take.
   const std::string wav = (dir / "sound.wav").string();
-  WriteWav(wav, 8000, 0.1);
+  enginetest::WriteWav(wav, 8000, 0.1);
   e.ParseOptions("-s 320x240");
   try {
     e.OpenInput(nullptr, wav);
