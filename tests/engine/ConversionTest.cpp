@@ -452,6 +452,21 @@ TEST_F(ConversionTest, InputOpeningTexts) {
   EXPECT_LT(r, 0);
   EXPECT_EQ(e.LastErrMsg(), (dir / "none.avi").string() + ": No such file or directory");
 
+  // Forced decoders must exist and suit the stream.
+  for (const auto& [option, text] : {std::pair<std::string, std::string>{"-c:v nosuchdecoder", "Unknown decoder 'nosuchdecoder'"},
+                                     {"-c:v mp2", "Invalid decoder type 'mp2'"}}) {
+    frameinput::TFrameInputAdapter other;
+    engine::TCustomFFmpeg f;
+    f.ParseOptions(InputOptions("320x240") + " " + option);
+    try {
+      f.OpenInput(nullptr, other.FileName());
+      ADD_FAILURE() << option;
+    } catch (const engine::FFmpegException& ex) {
+      EXPECT_EQ(ex.what(), text);
+      EXPECT_EQ(f.LastErrMsg(), text);
+    }
+  }
+
   // A demuxer option the file's format does not take.
   const std::string wav = (dir / "sound.wav").string();
   enginetest::WriteWav(wav, 8000, 0.1);
