@@ -77,11 +77,11 @@ std::string PrepareOutputFolder(const std::string& folder) {
   // read oddly in the printed path.
   const std::string trimmed =
       absolute.size() > 1 && absolute.back() == '/' ? absolute.substr(0, absolute.size() - 1) : absolute;
-  std::error_code ec;
-  fs::create_directories(trimmed, ec);
-  if (!fs::is_directory(trimmed))
+  std::error_code created, checked;
+  fs::create_directories(trimmed, created);
+  if (!fs::is_directory(trimmed, checked))
     throw TRunFailure("cannot create the output folder \"" + trimmed + "\": " +
-                      (ec ? ec.message() : std::string("a file of that name is in the way")));
+                      (created ? created.message() : std::string("a file of that name is in the way")));
   return trimmed;
 }
 
