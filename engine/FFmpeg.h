@@ -383,7 +383,7 @@ class TCustomFFmpeg {
   std::vector<TOutputFile> Foutput_files;
   std::vector<std::unique_ptr<TOutputStream>> Foutput_streams;
 
-  // ---- Transcode initialisation (FFmpegInit.cpp) --------------------------
+  // ---- Transcode initialisation (FFmpegInit.cpp, FFmpegCodecChecks.cpp) ---
   int transcode_init();
   int setup_encoder(TOutputStream* ost, TInputStream* ist);
   // The opened encoder's settings into the stream, then the bitstream
@@ -409,7 +409,7 @@ class TCustomFFmpeg {
   // ---- Video filter graph (FFmpegFilter.cpp) -------------------------------
   int setup_video_filters(TInputStream* ist, TOutputStream* ost);
 
-  // ---- Transcode loop (FFmpegLoop.cpp) -------------------------------------
+  // ---- Transcode loop (FFmpegLoop.cpp, FFmpegDecode.cpp) -------------------
  public:
   // One whole conversion on the calling thread: initialisation, the loop,
   // the end steps. Raises FFmpegException on fatal errors.
