@@ -166,8 +166,11 @@ bool TCustomFFmpeg::select_output_streams(TOptionsContext* o, AVFormatContext* o
     int best = -1;
     std::int64_t area = 0;
     for (int i = 0; i < count; ++i) {
-      const AVCodecParameters* par = Finput_streams[i]->st->codecpar;
+      const AVStream* st = Finput_streams[i]->st;
+      const AVCodecParameters* par = st->codecpar;
       const std::int64_t a = static_cast<std::int64_t>(par->width) * par->height;
+      // The cover picture of a song is not a video, however large it is.
+      if (st->disposition & AV_DISPOSITION_ATTACHED_PIC) continue;
       if (par->codec_type == AVMEDIA_TYPE_VIDEO && a > area) {
         area = a;
         best = i;

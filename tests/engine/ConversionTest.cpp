@@ -438,6 +438,41 @@ TEST_F(ConversionTest, AttachmentsTravelBothWays) {
   EXPECT_EQ(text, "holiday 2022");
 }
 
+TEST_F(ConversionTest, CoverPictureOfTheSoundIsNotTheVideo) {
+  // A song with a cover picture larger than the video, made by the engine.
+  const std::string wav = (dir / "sound.wav").string(), song = (dir / "song.mp3").string();
+  enginetest::WriteWav(wav, 22050, 1.0);
+  source.count = 1;
+  source.delay = 0;
+  {
+    frameinput::TFrameInputAdapter adapter;
+    source.Attach(adapter);
+    engine::TCustomFFmpeg e;
+    e.ParseOptions(InputOptions("640x480"));
+    ASSERT_EQ(e.OpenInput(nullptr, adapter.FileName()), 0) << e.LastErrMsg();
+    ASSERT_EQ(e.OpenInput(nullptr, wav), 1) << e.LastErrMsg();
+    e.ParseOptions("-c:v mjpeg -pix_fmt yuvj420p -c:a libmp3lame");
+    ASSERT_EQ(e.OpenOutput(song), 0) << e.LastErrMsg();
+    ASSERT_NO_THROW(e.transcode_loop());
+  }
+
+  source.count = 2;
+  source.delay = 500000;
+  frameinput::TFrameInputAdapter adapter;
+  source.Attach(adapter);
+  engine::TCustomFFmpeg e;
+  e.ParseOptions(InputOptions("160x120"));
+  ASSERT_EQ(e.OpenInput(nullptr, adapter.FileName()), 0);
+  ASSERT_EQ(e.OpenInput(nullptr, song), 1) << e.LastErrMsg();
+  const std::string file = (dir / "covered.MP4").string();
+  e.ParseOptions(OutputOptions("160x120"));
+  ASSERT_EQ(e.OpenOutput(file), 0) << e.LastErrMsg();
+  ASSERT_NO_THROW(e.transcode_loop());
+  const TWritten w = ReadBack(file);
+  EXPECT_EQ(w.width, 160);
+  EXPECT_EQ(w.times.size(), 3u);  // the pictures, not the cover
+}
+
 TEST_F(ConversionTest, InputOpeningTexts) {
   frameinput::TFrameInputAdapter adapter;
   source.Attach(adapter);
