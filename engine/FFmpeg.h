@@ -395,6 +395,7 @@ class TCustomFFmpeg {
   void pick_sample_rate(const AVCodec* codec, AVCodecContext* enc);
   void pick_sample_format(const AVCodec* codec, AVCodecContext* enc);
   void pick_pixel_format(const AVCodec* codec, AVCodecContext* enc);
+  void pick_channel_layout(const AVCodec* codec, AVCodecContext* enc);
   void check_experimental_codec(const AVCodecContext* ctx, bool encoder);
   void check_leftover_options(const AVDictionary* opts);
   int open_input_decoder(TInputStream* ist, std::string& err);

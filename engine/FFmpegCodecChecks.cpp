@@ -38,6 +38,27 @@ void TCustomFFmpeg::pick_sample_format(const AVCodec* codec, AVCodecContext* enc
   enc->sample_fmt = first;
 }
 
+void TCustomFFmpeg::pick_channel_layout(const AVCodec* codec, AVCodecContext* enc) {
+  if (!codec || !codec->ch_layouts) return;
+  // A listed layout as it is, else one with the same count, else the
+  // largest that is not larger (a 5.1 film sound into a stereo codec).
+  const AVChannelLayout* best = nullptr;
+  for (const AVChannelLayout* l = codec->ch_layouts; l->nb_channels; ++l) {
+    if (!ff::av_channel_layout_compare(l, &enc->ch_layout)) return;
+    const int n = l->nb_channels, want = enc->ch_layout.nb_channels;
+    if (!best || (n == want && best->nb_channels != want) ||
+        (best->nb_channels != want && n < want && (best->nb_channels > want || n > best->nb_channels)))
+      best = l;
+  }
+  char from[64] = "", to[64] = "";
+  ff::av_channel_layout_describe(&enc->ch_layout, from, sizeof from);
+  ff::av_channel_layout_describe(best, to, sizeof to);
+  Log(fflog::llWarning, Format("Incompatible channel layout \"%s\" for codec \"%s\", auto-selecting layout \"%s\"",
+                               from, codec->name, to));
+  ff::av_channel_layout_uninit(&enc->ch_layout);
+  ff::av_channel_layout_copy(&enc->ch_layout, best);
+}
+
 void TCustomFFmpeg::pick_pixel_format(const AVCodec* codec, AVCodecContext* enc) {
   if (!codec || !codec->pix_fmts) return;
   static const AVPixelFormat kMjpeg[] = {AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUVJ422P, AV_PIX_FMT_YUV420P,

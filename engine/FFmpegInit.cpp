@@ -200,6 +200,7 @@ int TCustomFFmpeg::setup_encoder(TOutputStream* ost, TInputStream* ist) {
         ff::av_channel_layout_uninit(&codec->ch_layout);
         ff::av_channel_layout_default(&codec->ch_layout, channels);
       }
+      pick_channel_layout(ost->enc, codec);
       ost->audio_resample = codec->sample_rate != icodec->sample_rate || codec->sample_fmt != icodec->sample_fmt ||
                             ff::av_channel_layout_compare(&codec->ch_layout, &icodec->ch_layout) != 0 ||
                             Faudio_sync_method > 1;

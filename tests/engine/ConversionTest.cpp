@@ -369,18 +369,20 @@ TEST_F(ConversionTest, AudioFileBecomesTheSoundTrack) {
     const char* extra;
     AVCodecID audio;
     double end;  // of the sound in the file, seconds
+    int channels = 2;
   } cases[] = {
       {".MP4", "", AV_CODEC_ID_MP3, 3.0},  // MP4 keeps one id for all MPEG audio layers; it reads back as MP3
       {".FLV", kFlvCodecs, AV_CODEC_ID_MP3, 3.0},
       {".WMV", "", AV_CODEC_ID_MP2, 3.0},
       {".MKV", " -shortest", AV_CODEC_ID_MP2, 1.0},  // the pictures end first (c + 1 frames at 0.5 s)
+      {".AVI", "", AV_CODEC_ID_MP2, 3.0, 6},         // film sound into a stereo codec
   };
   const std::string wav = (dir / "sound.wav").string();
-  enginetest::WriteWav(wav, 22050, 3.0);
   source.count = 2;
   source.delay = 500000;
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.ext);
+    enginetest::WriteWav(wav, 22050, 3.0, c.channels);
     const std::string file = (dir / (std::string("sound") + c.ext)).string();
     frameinput::TFrameInputAdapter adapter;
     source.Attach(adapter);
