@@ -134,7 +134,15 @@ int TCustomFFmpeg::OpenInput(TOptionsContext* o, const std::string& fileName) {
       Log(fflog::llWarning, Format("%s: could not seek to position %0.3f", fileName.c_str(), timestamp / 1000000.0));
   }
 
-  add_input_streams(o, ic);
+  // A fatal option inside leaves no stream records behind that would
+  // outlive the context closed on the way out.
+  const std::size_t firstStream = Finput_streams.size();
+  try {
+    add_input_streams(o, ic);
+  } catch (...) {
+    Finput_streams.resize(firstStream);
+    throw;
+  }
   ff::av_dump_format(ic, static_cast<int>(Finput_files.size()), fileName.c_str(), 0);
 
   if (ic->duration != AV_NOPTS_VALUE && ic->duration - o->start_time > FInputDuration)
