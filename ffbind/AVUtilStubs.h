@@ -36,6 +36,8 @@
   X(av_samples_get_buffer_size) \
   X(av_samples_alloc) \
   X(av_samples_set_silence) \
+  X(av_samples_fill_arrays) \
+  X(av_samples_copy) \
   X(av_image_check_size) \
   X(av_image_copy) \
   X(av_image_alloc) \
