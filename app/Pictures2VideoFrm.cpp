@@ -37,7 +37,14 @@ constexpr char kWebSite[] = "https://www.fotoreel.example";
 
 }  // namespace
 
-TfrmPictures2Video::~TfrmPictures2Video() = default;
+TfrmPictures2Video::~TfrmPictures2Video() {
+  StopForClosing();
+  // The encoder, destroyed next, closes its tasks' inputs: the window is
+  // no longer there to hear of it.
+  FIA.OnReadHeader = nullptr;
+  FIA.OnReadClose = nullptr;
+  FIA.OnReadFrameCanvas = nullptr;
+}
 
 void TfrmPictures2Video::BindHandlers() {
   connect(btnPictures, &QPushButton::clicked, this, &TfrmPictures2Video::btnPicturesClick);
@@ -45,7 +52,6 @@ void TfrmPictures2Video::BindHandlers() {
   connect(btnOpen, &QPushButton::clicked, this, &TfrmPictures2Video::btnOpenClick);
   connect(btnClear, &QPushButton::clicked, this, &TfrmPictures2Video::btnClear1Click);
   connect(btnClear1, &QPushButton::clicked, this, &TfrmPictures2Video::btnClear1Click);
-  // btnStart is bound together with the conversion it starts.
   connect(btnStop, &QPushButton::clicked, this, &TfrmPictures2Video::btnStopClick);
   connect(btnPause, &QPushButton::clicked, this, &TfrmPictures2Video::btnPauseClick);
   connect(btnResume, &QPushButton::clicked, this, &TfrmPictures2Video::btnResumeClick);
@@ -103,16 +109,17 @@ void TfrmPictures2Video::ApplyButtonMoment(TButtonMoment moment) {
 }
 
 bool TfrmPictures2Video::LoadLibrariesOnFirstUse() {
-  using ffbind::FFLoader;
-  if (FFLoader.Loaded(ffbind::kEncoderLibraries)) return true;
-  FFLoader.SetLibraryPath(ffbind::ProgramFolder());
-  if (FFLoader.Load(ffbind::kEncoderLibraries)) return true;
-  // Without the libraries nothing can be converted: say so, not only in
-  // the hidden log.
-  const QString text = QString::fromStdString(FFLoader.LastErrMsg());
-  AddLogLine(text);
-  FDesktop.ShowMessage(this, QMessageBox::Warning, QString::fromUtf8(kAppTitle), text);
-  return false;
+  if (!FFEncoder.AVLibLoaded() && !FFEncoder.LoadAVLib(ffbind::ProgramFolder())) {
+    // Without the libraries nothing can be converted: say so, not only in
+    // the hidden log.
+    const QString text = QString::fromStdString(FFEncoder.LastErrMsg());
+    AddLogLine(text);
+    FDesktop.ShowMessage(this, QMessageBox::Warning, QString::fromUtf8(kAppTitle), text);
+    return false;
+  }
+  // Registering again changes nothing.
+  frameinput::RegisterFrameInputFormat();
+  return true;
 }
 
 void TfrmPictures2Video::StampOutputName() {
@@ -164,10 +171,6 @@ void TfrmPictures2Video::btnClear1Click() {
   ApplyButtonMoment(bmClear);
 }
 
-void TfrmPictures2Video::btnStopClick() { ApplyButtonMoment(bmStopClicked); }
-void TfrmPictures2Video::btnPauseClick() { ApplyButtonMoment(bmPauseClicked); }
-void TfrmPictures2Video::btnResumeClick() { ApplyButtonMoment(bmResumeClicked); }
-
 void TfrmPictures2Video::btnWebSiteClick() {
   QString name = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
   name.remove(QLatin1Char('[')).remove(QLatin1Char(']')).replace(QLatin1Char(' '), QLatin1Char('_'));
@@ -196,7 +199,7 @@ void TfrmPictures2Video::Image1MouseDown(Qt::MouseButton button) {
 }
 
 void TfrmPictures2Video::closeEvent(QCloseEvent* event) {
-  FFLogger.OnLog = nullptr;
+  StopForClosing();
   event->accept();
 }
 

@@ -12,7 +12,9 @@
 
 #include "app/ButtonStates.h"
 #include "app/Desktop.h"
-#include "encoder/FFEncodeTypes.h"
+#include "app/PictureFrameSource.h"
+#include "encoder/FFEncode.h"
+#include "frameinput/FrameInput.h"
 #include "log/FFLog.h"
 
 class QCheckBox;
@@ -95,7 +97,15 @@ class TfrmPictures2Video : public QWidget {
   QFileDialog* OpenDialog1;
   QFileDialog* SaveDialog1;
 
+  // Destroyed in reverse order: the encoder first, so that no task still
+  // reads from the adapter, paints through the frame source or logs.
+ private:
+  TPictureFrameSource FFrameSource;
+
+ public:
   fflog::TFFLogger FFLogger;
+  frameinput::TFrameInputAdapter FIA;
+  encoder::TFFEncoder FFEncoder;
 
   // Output folder + "/" + the 14-digit stamp of the latest picture action;
   // empty until then.
@@ -104,13 +114,12 @@ class TfrmPictures2Video : public QWidget {
   // Enables the buttons as the given moment's row of the table says.
   void ApplyButtonMoment(TButtonMoment moment);
 
-  // Handlers bound to the controls. Until the encoder is bound, Stop,
-  // Pause, Resume and closing act on the buttons only: no conversion can be
-  // running yet. btnStart is bound together with the conversion it starts.
+  // Handlers bound to the controls.
   void btnPicturesClick();
   void btnAudioClick();
   void btnOpenClick();
   void btnClear1Click();
+  void btnStartClick();
   void btnStopClick();
   void btnPauseClick();
   void btnResumeClick();
@@ -126,6 +135,8 @@ class TfrmPictures2Video : public QWidget {
   void FFEncoderTerminate(void* Sender, const encoder::TTerminateInfo& ATerminateInfo);
   void FIAReadHeader(void* Sender);
   void FIAReadClose(void* Sender);
+  std::int32_t FIAReadFrameCanvas(frameinput::TFrameInputAdapter* Sender, platform::TBitmap& ACanvas,
+                                  frameinput::TInputFrameInfo* AFrameInfo);
   void FFLoggerLog(void* Sender, std::uintptr_t AThreadID, fflog::TLogLevel ALogLevel,
                    const std::string& ALogMsg);
 
@@ -142,6 +153,7 @@ class TfrmPictures2Video : public QWidget {
   void CreateSettings();
   void CreateHiddenControls();
   void BindHandlers();
+  void BindComponents();
   void FormCreate();
   void CentreOnDesktop();
 
@@ -149,11 +161,19 @@ class TfrmPictures2Video : public QWidget {
   // failure the loader's text goes to the log and to a warning box.
   bool LoadLibrariesOnFirstUse();
   void StampOutputName();
+  // The Start handler's work; failures of the building calls are reported
+  // here, other failures thrown.
+  void StartConversion();
+  // A building call failed: its line in the log, its text in a warning.
+  void ReportStartFailure(const char* logPrefix, const std::string& text);
+  // Closing: the events let go, a running conversion stopped and waited for.
+  void StopForClosing();
   void ShowProgressPercent(std::int64_t seconds);
 
   TDesktop& FDesktop;
   QString FOutputBaseName;
   QString FSaveFileName;  // the save dialog's file name, kept between uses
+  std::int64_t FFrameDelay = 0;
   bool FRunFailed = false;  // a task of the current run ended with an error
 };
 

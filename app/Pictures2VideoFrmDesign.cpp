@@ -249,6 +249,7 @@ TfrmPictures2Video::TfrmPictures2Video(TDesktop& desktop, QWidget* parent)
   CreateHiddenControls();
   ApplyButtonMoment(bmDesign);
   BindHandlers();
+  BindComponents();
   FormCreate();
   CentreOnDesktop();
 }
