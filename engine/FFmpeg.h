@@ -29,6 +29,7 @@
 #include "engine/ConvertThread.h"
 #include "engine/OptionTypes.h"
 #include "engine/Records.h"
+#include "engine/SampleBuffer.h"
 #include "ffbind/FFHeaders.h"
 #include "log/FFLog.h"
 #include "platform/Event.h"
@@ -437,11 +438,36 @@ class TCustomFFmpeg {
   int setup_stream_copy(TOutputStream* ost, TInputStream* ist);
   void copy_packet(TInputStream* ist, TOutputStream* ost, const AVPacket* pkt);
 
-  // ---- Audio output (FFmpegAudioOut.cpp) ----------------------------------
+  // ---- Audio output (FFmpegAudioOut.cpp, FFmpegAudioSync.cpp) -------------
+ public:
+  // Every decoded audio frame, before the volume change, on the conversion
+  // thread: APTS in microseconds, ASize bytes of packed samples (a planar
+  // frame is interleaved for the call) that the hook may change in place.
+  using TAudioHookEvent = std::function<void(TCustomFFmpeg* Sender, std::int64_t APTS, std::uint8_t* ASample,
+                                             int ASize, int ASampleRate, int AChannels, AVSampleFormat ASampleFormat)>;
+  TAudioHookEvent FOnAudioHook;
+
+ protected:
+  void call_audio_hook(TInputStream* ist, AVFrame* frame);
+  // One decoded frame into encoded packets of the output stream.
   void do_audio_out(AVFormatContext* s, TOutputStream* ost, TInputStream* ist, AVFrame* frame);
+  // (Re)creates the resampler when the frame's format asks for it.
+  void setup_audio_resampler(TOutputStream* ost, TInputStream* ist, const AVFrame* frame);
+  // Moves the encoder position or the samples (planes, count) so that the
+  // output keeps pace with the input under the audio sync mode; false when
+  // every sample was dropped.
+  bool sync_audio_input(TOutputStream* ost, TInputStream* ist, const AVFrame* frame,
+                        std::vector<const std::uint8_t*>& planes, int& count);
+  // nb_samples from the FIFO as one encoder frame (completed with silence
+  // when the codec takes whole frames only).
   void encode_audio_samples(AVFormatContext* s, TOutputStream* ost, int nb_samples);
+  // Sends one frame (nullptr: end of stream) and writes what comes out.
   void encode_audio_frame(AVFormatContext* s, TOutputStream* ost, AVFrame* frame);
+  // The FIFO remainder, then the encoder's delayed packets.
   void drain_audio_encoder(AVFormatContext* s, TOutputStream* ost);
+
+  TSampleBuffer Faudio_buf;  // resampler output, encoder format
+  TSampleBuffer Finput_tmp;  // input with inserted silence, decoder format
 
   // ---- Video output (FFmpegVideoOut.cpp) -----------------------------------
   void video_out(AVFormatContext* s, TOutputStream* ost, AVFrame* frame, int& frame_size, float quality,

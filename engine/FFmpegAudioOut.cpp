@@ -1,80 +1,98 @@
-// Audio output: decoded samples converted to the encoder's format, cut
-// into encoder frames placed at the input position, and the drain.
-#include <cmath>
+// Audio output, second half: the audio hook, decoded samples converted and
+// cut into encoder frames through the FIFO, packet writing and the drain.
+#include <algorithm>
+#include <climits>
+#include <cstring>
 
 #include "engine/EngineText.h"
 #include "engine/FFmpeg.h"
 #include "ffbind/AVCodecStubs.h"
 #include "ffbind/AVUtilStubs.h"
 #include "ffbind/SwResampleStubs.h"
+#include "util/FFUtils.h"
 
 namespace engine {
 namespace {
 
-// Samples per encoder frame; codecs that take any count get 1024 at a time.
-int FrameSamples(const AVCodecContext* enc) {
-  if (enc->frame_size > 0 && !(enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE)) return enc->frame_size;
-  return 1024;
+// Copies samples between planar planes and one interleaved buffer.
+void Interleave(AVFrame* frame, std::uint8_t* packed, int bps, bool toPacked) {
+  const int channels = frame->ch_layout.nb_channels;
+  for (int c = 0; c < channels; ++c) {
+    std::uint8_t* plane = frame->extended_data[c];
+    for (int i = 0; i < frame->nb_samples; ++i) {
+      std::uint8_t* p = packed + (static_cast<std::size_t>(i) * channels + c) * bps;
+      std::uint8_t* q = plane + static_cast<std::size_t>(i) * bps;
+      if (toPacked) std::memcpy(p, q, bps);
+      else std::memcpy(q, p, bps);
+    }
+  }
 }
 
 }  // namespace
 
-// The position comes from the stream's sync input, which may differ from
-// the input stream that decoded the frame.
-void TCustomFFmpeg::do_audio_out(AVFormatContext* s, TOutputStream* ost, TInputStream*, AVFrame* frame) {
+void TCustomFFmpeg::call_audio_hook(TInputStream* ist, AVFrame* frame) {
+  const auto fmt = static_cast<AVSampleFormat>(frame->format);
+  const int channels = frame->ch_layout.nb_channels;
+  const int bps = ff::av_get_bytes_per_sample(fmt);
+  const int size = frame->nb_samples * channels * bps;
+  // The hook may write: the decoder must not share these samples.
+  if (ff::av_frame_make_writable(frame) < 0) FatalError("Out of memory in do_audio_out()");
+  if (!ff::av_sample_fmt_is_planar(fmt) || channels == 1) {
+    FOnAudioHook(this, ist->pts, frame->extended_data[0], size, frame->sample_rate, channels,
+                 ff::av_get_packed_sample_fmt(fmt));
+    return;
+  }
+  std::vector<std::uint8_t> packed(static_cast<std::size_t>(size));
+  Interleave(frame, packed.data(), bps, true);
+  FOnAudioHook(this, ist->pts, packed.data(), size, frame->sample_rate, channels, ff::av_get_packed_sample_fmt(fmt));
+  Interleave(frame, packed.data(), bps, false);
+}
+
+void TCustomFFmpeg::do_audio_out(AVFormatContext* s, TOutputStream* ost, TInputStream* ist, AVFrame* frame) {
   AVCodecContext* enc = ost->enc_ctx.get();
+  const int enc_channels = enc->ch_layout.nb_channels;
   if (!ost->fifo) {
-    ost->fifo.reset(ff::av_audio_fifo_alloc(enc->sample_fmt, enc->ch_layout.nb_channels, 1));
+    ost->fifo.reset(ff::av_audio_fifo_alloc(enc->sample_fmt, enc_channels, 1024));
     if (!ost->fifo) FatalError("av_fifo_alloc failed");
   }
-  const bool changed = frame->format != ost->resample_sample_fmt || frame->sample_rate != ost->resample_sample_rate ||
-                       frame->ch_layout.nb_channels != ost->resample_channels;
-  if (changed || (!ost->swr && (frame->format != enc->sample_fmt || frame->sample_rate != enc->sample_rate ||
-                                ff::av_channel_layout_compare(&frame->ch_layout, &enc->ch_layout) != 0))) {
-    ost->resample_sample_fmt = static_cast<AVSampleFormat>(frame->format);
-    ost->resample_sample_rate = frame->sample_rate;
-    ost->resample_channels = frame->ch_layout.nb_channels;
-    SwrContext* swr = nullptr;
-    if (ff::swr_alloc_set_opts2(&swr, &enc->ch_layout, enc->sample_fmt, enc->sample_rate, &frame->ch_layout,
-                                static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr) < 0 ||
-        ff::swr_init(swr) < 0) {
-      ff::swr_free(&swr);
-      FatalError("Can not resample %d channels @ %d Hz to %d channels @ %d Hz", frame->ch_layout.nb_channels,
-                 frame->sample_rate, enc->ch_layout.nb_channels, enc->sample_rate);
-    }
-    ost->swr.reset(swr);
+  setup_audio_resampler(ost, ist, frame);
+
+  std::vector<const std::uint8_t*> planes(frame->extended_data,
+                                          frame->extended_data + (ff::av_sample_fmt_is_planar(
+                                                                      static_cast<AVSampleFormat>(frame->format))
+                                                                      ? frame->ch_layout.nb_channels
+                                                                      : 1));
+  int count = frame->nb_samples;
+  if (!sync_audio_input(ost, ist, frame, planes, count)) return;
+
+  // Room for what the resampler gives back, with a wide margin for the
+  // samples it holds back and for drift compensation.
+  std::int64_t room =
+      (static_cast<std::int64_t>(count) * enc->sample_rate + frame->sample_rate) / frame->sample_rate * 2 + 10000;
+  room = std::max<std::int64_t>(room, enc->frame_size);
+  if (room * ff::av_get_bytes_per_sample(enc->sample_fmt) * enc_channels > INT_MAX)
+    FatalError("Buffer sizes too large in do_audio_out()");
+
+  const std::uint8_t* const* data = planes.data();
+  int converted = count;
+  if (ost->audio_resample) {
+    if (Faudio_buf.Capacity() < room && !Faudio_buf.Reserve(static_cast<int>(room), enc_channels, enc->sample_fmt))
+      FatalError("Out of memory in do_audio_out()");
+    converted = ff::swr_convert(ost->swr.get(), const_cast<std::uint8_t**>(Faudio_buf.Planes()),
+                                Faudio_buf.Capacity(), const_cast<const std::uint8_t**>(planes.data()), count);
+    if (converted < 0) FatalError(ffutil::ErrorText("swr_convert()", converted));
+    data = Faudio_buf.Planes();
   }
 
-  // Where the encoder stands: the input position minus what still waits.
-  if (ff::av_audio_fifo_size(ost->fifo.get()) == 0) {
-    const double sync_ipts =
-        static_cast<double>(ost->sync_ist->pts - Foutput_files[ost->file_index].start_time) / AV_TIME_BASE;
-    ost->sync_opts = std::llrint(sync_ipts * enc->sample_rate);
-  }
-
-  if (ost->swr) {
-    const int room = static_cast<int>(
-        ff::av_rescale_rnd(ff::swr_get_delay(ost->swr.get(), frame->sample_rate) + frame->nb_samples,
-                           enc->sample_rate, frame->sample_rate, AV_ROUND_UP));
-    TFrame converted(ff::av_frame_alloc());
-    if (!converted) FatalError("Out of memory in do_audio_out()");
-    converted->format = enc->sample_fmt;
-    converted->nb_samples = room;
-    ff::av_channel_layout_copy(&converted->ch_layout, &enc->ch_layout);
-    if (ff::av_frame_get_buffer(converted.get(), 0) < 0) FatalError("Out of memory in do_audio_out()");
-    const int n = ff::swr_convert(ost->swr.get(), converted->data, room,
-                                  const_cast<const std::uint8_t**>(frame->extended_data), frame->nb_samples);
-    if (n < 0) FatalError("Can not resample %d channels @ %d Hz to %d channels @ %d Hz", frame->ch_layout.nb_channels,
-                          frame->sample_rate, enc->ch_layout.nb_channels, enc->sample_rate);
-    if (ff::av_audio_fifo_write(ost->fifo.get(), reinterpret_cast<void**>(converted->data), n) < n)
-      FatalError("av_fifo_realloc2() failed");
-  } else if (ff::av_audio_fifo_write(ost->fifo.get(), reinterpret_cast<void**>(frame->extended_data),
-                                     frame->nb_samples) < frame->nb_samples) {
+  if (ff::av_audio_fifo_write(ost->fifo.get(), reinterpret_cast<void**>(const_cast<std::uint8_t**>(data)),
+                              converted) < converted)
     FatalError("av_fifo_realloc2() failed");
+  // Sample-wise codecs (PCM) take whatever there is; the others whole frames.
+  if (enc->frame_size <= 1) {
+    if (const int all = ff::av_audio_fifo_size(ost->fifo.get())) encode_audio_samples(s, ost, all);
+    return;
   }
-
-  const int frame_samples = FrameSamples(enc);
-  while (ff::av_audio_fifo_size(ost->fifo.get()) >= frame_samples) encode_audio_samples(s, ost, frame_samples);
+  while (ff::av_audio_fifo_size(ost->fifo.get()) >= enc->frame_size) encode_audio_samples(s, ost, enc->frame_size);
 }
 
 void TCustomFFmpeg::encode_audio_samples(AVFormatContext* s, TOutputStream* ost, int nb_samples) {
@@ -83,16 +101,21 @@ void TCustomFFmpeg::encode_audio_samples(AVFormatContext* s, TOutputStream* ost,
   if (!out) FatalError("Audio encoding failed");
   out->format = enc->sample_fmt;
   out->sample_rate = enc->sample_rate;
-  ff::av_channel_layout_copy(&out->ch_layout, &enc->ch_layout);
+  if (ff::av_channel_layout_copy(&out->ch_layout, &enc->ch_layout) < 0) FatalError("Audio encoding failed");
   // A codec that needs whole frames gets the last one filled with silence.
-  const bool whole = enc->frame_size > 0 && !(enc->codec->capabilities & (AV_CODEC_CAP_VARIABLE_FRAME_SIZE |
-                                                                          AV_CODEC_CAP_SMALL_LAST_FRAME));
+  const bool whole = enc->frame_size > 1 && nb_samples < enc->frame_size &&
+                     !(enc->codec->capabilities & (AV_CODEC_CAP_VARIABLE_FRAME_SIZE | AV_CODEC_CAP_SMALL_LAST_FRAME));
   out->nb_samples = whole ? enc->frame_size : nb_samples;
   if (ff::av_frame_get_buffer(out.get(), 0) < 0) FatalError("Audio encoding failed");
-  ff::av_samples_set_silence(out->data, 0, out->nb_samples, enc->ch_layout.nb_channels, enc->sample_fmt);
-  ff::av_audio_fifo_read(ost->fifo.get(), reinterpret_cast<void**>(out->data), nb_samples);
+  ff::av_samples_set_silence(out->extended_data, 0, out->nb_samples, enc->ch_layout.nb_channels, enc->sample_fmt);
+  if (ff::av_audio_fifo_read(ost->fifo.get(), reinterpret_cast<void**>(out->extended_data), nb_samples) < nb_samples)
+    FatalError("Audio encoding failed");
+  // Stamps that step back (a song with a broken stamp under sync mode 0)
+  // would make the muxer refuse the packet and end the conversion.
+  ost->sync_opts = std::max(ost->sync_opts, ost->audio_end);
   out->pts = ost->sync_opts;
   ost->sync_opts += nb_samples;
+  ost->audio_end = out->pts + out->nb_samples;
   encode_audio_frame(s, ost, out.get());
 }
 

@@ -93,8 +93,12 @@ int TCustomFFmpeg::decode_audio(TInputStream* ist, AVPacket* pkt, bool send, boo
   const int ret = ReceiveDecoded(ist->dec.get(), pkt, send, frame, got_output);
   if (ret < 0 || !got_output) return ret;
   if (frame->nb_samples <= 0) FatalError("the decoder \"%s\" return bad result.", ist->dec->codec->name);
-  if (frame->pts != AV_NOPTS_VALUE) ist->next_pts = ff::av_rescale_q(frame->pts, ist->st->time_base, AV_TIME_BASE_Q);
+  // The decoder may hand out a frame of an earlier packet: its own stamp
+  // is where its samples belong.
+  if (frame->pts != AV_NOPTS_VALUE)
+    ist->pts = ist->next_pts = ff::av_rescale_q(frame->pts, ist->st->time_base, AV_TIME_BASE_Q);
   if (frame->sample_rate) ist->next_pts += static_cast<std::int64_t>(AV_TIME_BASE) * frame->nb_samples / frame->sample_rate;
+  if (FOnAudioHook) call_audio_hook(ist, frame);
   if (Faudio_volume != 256) AdjustVolume(frame);
   pace_input(ist);
   for (auto& ost : Foutput_streams)
@@ -173,6 +177,8 @@ void TCustomFFmpeg::filter_video_output(TInputStream* ist, TOutputStream* ost, f
 }
 
 void TCustomFFmpeg::AdjustVolume(AVFrame* frame) {
+  // The decoder may still share these samples.
+  if (ff::av_frame_make_writable(frame) < 0) FatalError("Out of memory in do_audio_out()");
   const int v = Faudio_volume;
   const auto format = static_cast<AVSampleFormat>(frame->format);
   const bool planar = ff::av_sample_fmt_is_planar(format);

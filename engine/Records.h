@@ -165,6 +165,9 @@ struct TOutputStream {
   float rematrix_volume = 1.0f;
   TAudioFifo fifo;  // encoder-format samples waiting for a whole frame
   TSwrContext swr;  // decoder to encoder format, when they differ
+  // End of the last frame given to the encoder (encoder time base): the
+  // next one never starts before it, whatever the input's stamps do.
+  std::int64_t audio_end = INT64_MIN;
 
   TFile logfile;        // pass-1 statistics
   std::string stats_in; // pass-2 statistics handed to the encoder
