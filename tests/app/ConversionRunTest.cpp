@@ -284,10 +284,12 @@ TEST_F(ConversionRunTest, ClosingOrStopDuringARunStopsIt) {
     // Paced input: the run would take 30 s.
     Window->edtFrameDelay->setText("10");
     AddPictures(WritePictures());
+    // Frame requests are logged at the verbose level.
+    Window->cboLogLevel->setCurrentIndex(fflog::llVerbose);
     Window->btnStart->click();
     const QString output = Window->txtOutput->text();
-    // The first progress report: the worker is writing.
-    ASSERT_TRUE(WaitUntil([&] { return Window->lblStatus->text().contains(U("帧数")); })) << Log().toStdString();
+    // The first picture was painted; the next one is due in 10 s.
+    ASSERT_TRUE(WaitUntil([&] { return Log().contains("read frame #1"); })) << Log().toStdString();
 
     c.BreakOff(*Window);
     if (c.Closed) {
