@@ -126,6 +126,7 @@ class TfrmPictures2Video : public QWidget {
   void btnWebSiteClick();
   void cboLogLevelChange();
   void chkFrameDelayClick();
+  void chkPreviewClick();
   void SpeedButton2Click();
   void Image19Click();
   void Image1MouseDown(Qt::MouseButton button);

@@ -16,6 +16,7 @@ namespace app {
 
 void TfrmPictures2Video::BindComponents() {
   connect(btnStart, &QPushButton::clicked, this, &TfrmPictures2Video::btnStartClick);
+  connect(chkPreview, &QCheckBox::toggled, this, &TfrmPictures2Video::chkPreviewClick);
 
   FFEncoder.OnProgress = [this](void* sender, const encoder::TProgressInfo* info) {
     FFEncoderProgress(sender, info);
@@ -139,6 +140,8 @@ void TfrmPictures2Video::btnResumeClick() {
   ApplyButtonMoment(bmResumeClicked);
   FFEncoder.Resume();
 }
+
+void TfrmPictures2Video::chkPreviewClick() { FFEncoder.SetPreview(chkPreview->isChecked()); }
 
 void TfrmPictures2Video::StopForClosing() {
   FFEncoder.OnProgress = nullptr;
