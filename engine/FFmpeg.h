@@ -463,6 +463,9 @@ class TCustomFFmpeg {
   void encode_audio_samples(AVFormatContext* s, TOutputStream* ost, int nb_samples);
   // Sends one frame (nullptr: end of stream) and writes what comes out.
   void encode_audio_frame(AVFormatContext* s, TOutputStream* ost, AVFrame* frame);
+  // After a stop request: where the pictures of the stream's file end
+  // (encoder time base), which its sound does not pass; else INT64_MAX.
+  std::int64_t audio_stop_limit(const TOutputStream* ost) const;
   // The FIFO remainder, then the encoder's delayed packets.
   void drain_audio_encoder(AVFormatContext* s, TOutputStream* ost);
 

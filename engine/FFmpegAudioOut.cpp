@@ -126,14 +126,36 @@ void TCustomFFmpeg::encode_audio_frame(AVFormatContext* s, TOutputStream* ost, A
   TPacket holder(ff::av_packet_alloc());
   AVPacket* pkt = holder.get();
   if (!pkt) FatalError("Audio encoding failed");
+  const std::int64_t limit = audio_stop_limit(ost);
   for (;;) {
     ret = ff::avcodec_receive_packet(enc, pkt);
     if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) break;
     if (ret < 0) FatalError("Audio encoding failed");
+    if (pkt->pts != AV_NOPTS_VALUE && pkt->pts >= limit) {
+      ff::av_packet_unref(pkt);
+      continue;
+    }
     Faudio_size += pkt->size;
     mux_packet(s, pkt, ost, enc->time_base);
     ff::av_packet_unref(pkt);
   }
+}
+
+// The encoder holds back some samples and the loop reads the song ahead
+// to make up for it; without this bound the sound of a stopped run would
+// outlast its pictures by that much.
+std::int64_t TCustomFFmpeg::audio_stop_limit(const TOutputStream* ost) const {
+  if (!FBroken) return INT64_MAX;
+  const std::int64_t start = Foutput_files[ost->file_index].start_time;
+  std::int64_t end = INT64_MIN;
+  for (const auto& v : Foutput_streams) {
+    if (v->file_index != ost->file_index || !v->encoding_needed || v->enc_ctx->codec_type != AVMEDIA_TYPE_VIDEO)
+      continue;
+    end = std::max(end, ff::av_rescale_q(v->cur_pts, v->st->time_base, AV_TIME_BASE_Q));
+    // Pictures still inside the video encoder count too.
+    if (v->sync_ist && v->sync_ist->next_pts != AV_NOPTS_VALUE) end = std::max(end, v->sync_ist->next_pts - start);
+  }
+  return end == INT64_MIN ? INT64_MAX : ff::av_rescale_q(end, AV_TIME_BASE_Q, ost->enc_ctx->time_base);
 }
 
 void TCustomFFmpeg::drain_audio_encoder(AVFormatContext* s, TOutputStream* ost) {

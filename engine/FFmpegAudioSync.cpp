@@ -17,12 +17,16 @@ void TCustomFFmpeg::setup_audio_resampler(TOutputStream* ost, TInputStream* ist,
   const auto fmt = static_cast<AVSampleFormat>(frame->format);
   const int channels = frame->ch_layout.nb_channels;
   const int rate = frame->sample_rate;
-  ost->audio_resample = channels != enc->ch_layout.nb_channels || fmt != enc->sample_fmt || rate != enc->sample_rate;
+  const bool needed = channels != enc->ch_layout.nb_channels || fmt != enc->sample_fmt ||
+                      rate != enc->sample_rate || ost->audio_channels_mapped || Faudio_sync_method > 1;
   const bool changed =
       ost->resample_sample_fmt != fmt || ost->resample_channels != channels || ost->resample_sample_rate != rate;
   // A resampler once made serves until the input changes: making it again
   // for every frame would lose the samples its filter holds back.
-  if (!changed && (ost->swr || !(ost->audio_resample || ost->audio_channels_mapped))) return;
+  if (!changed && (ost->swr || !needed)) {
+    ost->audio_resample = ost->swr != nullptr;
+    return;
+  }
 
   if (changed) {
     Log(fflog::llInfo, Format("Input stream #%d:%d frame changed from rate:%d fmt:%s ch:%d to rate:%d fmt:%s ch:%d",
@@ -35,7 +39,7 @@ void TCustomFFmpeg::setup_audio_resampler(TOutputStream* ost, TInputStream* ist,
     ost->swr.reset();
   }
 
-  if (Faudio_sync_method <= 1 && !ost->audio_channels_mapped && !ost->audio_resample) {
+  if (!needed) {
     ost->audio_resample = 0;
     return;
   }
