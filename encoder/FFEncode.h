@@ -12,7 +12,7 @@
 // the main thread when TriggerEventInMainThread is true (the worker waits
 // meanwhile, so the main thread must keep serving hand-offs and may only
 // use the non-waiting Stop from inside such a handler); the frame hooks
-// always run on the worker. OnTerminate never makes a worker wait: a
+// and the audio hook always run on the worker. OnTerminate never makes a worker wait: a
 // delivery thread waits instead.
 //
 // Failures: building calls return a negative number and leave the text in
@@ -43,6 +43,11 @@ using TProgressEvent = std::function<void(void* Sender, const TProgressInfo* APr
 // Sender is the task being opened (a TFFmpeg).
 using TBeforeFindStreamInfoEvent = std::function<void(void* Sender, AVFormatContext* AFormatContext)>;
 using TFrameHookEvent = std::function<void(void* Sender, TFrameHookInfo* AFrameHookInfo)>;
+// Every decoded audio frame of a task whose output asked for it, on the
+// worker: ASize bytes of packed samples that the handler may change.
+using TAudioHookEvent = std::function<void(void* Sender, std::int32_t ATaskIndex, std::int64_t APTS,
+                                           std::uint8_t* ASample, std::int32_t ASize, std::int32_t ASampleRate,
+                                           std::int32_t AChannels, AVSampleFormat ASampleFormat)>;
 
 class TCustomEncoder : public platform::TFFBaseComponent {
  public:
@@ -136,6 +141,7 @@ class TCustomEncoder : public platform::TFFBaseComponent {
   TBeforeFindStreamInfoEvent OnBeforeFindStreamInfo;
   TFrameHookEvent OnFrameInputHook;
   TFrameHookEvent OnFrameOutputHook;
+  TAudioHookEvent OnAudioHook;
 
  protected:
   // Dispatchers of the tasks' engine events.
@@ -148,6 +154,8 @@ class TCustomEncoder : public platform::TFFBaseComponent {
                           std::int64_t ATotalDuration);
   virtual void DoTerminate(TFFmpeg* ATask);
   void DoBeforeFindStreamInfo(TFFmpeg* ATask, AVFormatContext* AFormatContext);
+  void DoAudioHook(TFFmpeg* ATask, std::int64_t APTS, std::uint8_t* ASample, int ASize, int ASampleRate,
+                   int AChannels, AVSampleFormat ASampleFormat);
 
  private:
   // Raises std::runtime_error("Cannot <AOperation> while working.") while
@@ -195,6 +203,7 @@ class TCustomEncoder : public platform::TFFBaseComponent {
   std::recursive_mutex FTerminateLock;
   std::mutex FFrameHookLock;
   std::mutex FFindStreamLock;
+  std::mutex FAudioHookLock;
 
   // Task events handed to delivery threads and not yet delivered; the
   // final event waits for 0. Guarded by FTerminateLock: the threads list.

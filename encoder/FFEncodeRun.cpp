@@ -189,6 +189,13 @@ void TCustomEncoder::DoBeforeFindStreamInfo(TFFmpeg* ATask, AVFormatContext* AFo
   Deliver([this, ATask, AFormatContext] { OnBeforeFindStreamInfo(ATask, AFormatContext); });
 }
 
+void TCustomEncoder::DoAudioHook(TFFmpeg* ATask, std::int64_t APTS, std::uint8_t* ASample, int ASize,
+                                 int ASampleRate, int AChannels, AVSampleFormat ASampleFormat) {
+  if (!OnAudioHook) return;
+  std::lock_guard guard(FAudioHookLock);
+  OnAudioHook(this, FFFmpegList.IndexOf(ATask), APTS, ASample, ASize, ASampleRate, AChannels, ASampleFormat);
+}
+
 void TCustomEncoder::DispatchFrameHook(const TFrameHookEvent& AEvent, TFFmpeg* ATask, AVFrame* APicture,
                                        AVPixelFormat APixFmt, int AFrameNumber, int AWidth, int AHeight,
                                        std::int64_t APTS) {

@@ -18,8 +18,7 @@ void RefuseUnavailableSwitches(const TOutputOptions& o) {
   const struct {
     bool requested;
     const char* name;
-  } switches[] = {{o.AudioHook, "AudioHook"},
-                  {o.VideoInputHook, "VideoInputHook"},
+  } switches[] = {{o.VideoInputHook, "VideoInputHook"},
                   {o.VideoOutputHook, "VideoOutputHook"},
                   {o.Join, "Join"}};
   for (const auto& s : switches)
@@ -43,6 +42,7 @@ TCustomEncoder::~TCustomEncoder() {
   OnBeforeFindStreamInfo = nullptr;
   OnFrameInputHook = nullptr;
   OnFrameOutputHook = nullptr;
+  OnAudioHook = nullptr;
   {
     // A worker may still be leaving DoTerminate.
     std::lock_guard guard(FTerminateLock);
@@ -167,6 +167,11 @@ int TCustomEncoder::OpenTaskOutput(TFFmpeg* ATask, const std::string& AFileName,
     RefuseUnavailableSwitches(*AOptions);
     if (AOptions->FileName.empty()) AOptions->FileName = AFileName;
     ATask->SetOutputOptions(index, *AOptions);
+    if (AOptions->AudioHook)
+      ATask->FOnAudioHook = [this, ATask](engine::TCustomFFmpeg*, std::int64_t pts, std::uint8_t* sample, int size,
+                                          int sampleRate, int channels, AVSampleFormat sampleFormat) {
+        DoAudioHook(ATask, pts, sample, size, sampleRate, channels, sampleFormat);
+      };
     if (AOptions->FrameInputHook)
       ATask->FOnInputFrameHook = [this, ATask](engine::TCustomFFmpeg*, AVFrame* picture, AVPixelFormat pixFmt,
                                                int frameNumber, int width, int height, std::int64_t pts) {

@@ -13,6 +13,7 @@ TFFmpeg::~TFFmpeg() {
   FOnBeforeFindStreamInfo = nullptr;
   FOnInputFrameHook = nullptr;
   FOnOutputFrameHook = nullptr;
+  FOnAudioHook = nullptr;
   // The probes borrow the engine's contexts: they go first.
   FDecoders.clear();
   FInputOptions.clear();

@@ -2,6 +2,7 @@
 // worker threads and on the caller's thread, stopping, pausing, progress,
 // and the busy guard around a run.
 #include <atomic>
+#include <fstream>
 #include <set>
 #include <stdexcept>
 
@@ -188,6 +189,54 @@ TEST_F(EncoderRunTest, FinishedRunRefusesChangesUntilCleared) {
   EXPECT_FALSE(Encoder.Working());
   EXPECT_EQ(Encoder.TasksCount(), 0);
   EXPECT_EQ(Encoder.AddTask(name, kInputOptions), 0) << Encoder.LastErrMsg();
+}
+
+// A mono 16-bit PCM WAV file of `samples` samples at 44,100 Hz.
+void WriteWav(const std::string& file, int samples) {
+  auto le = [](std::ofstream& f, std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) f.put(static_cast<char>((v >> (8 * i)) & 0xFF));
+  };
+  std::ofstream f(file, std::ios::binary);
+  const std::uint32_t data = 2u * samples;
+  f << "RIFF";
+  le(f, 36 + data, 4);
+  f << "WAVEfmt ";
+  le(f, 16, 4), le(f, 1, 2), le(f, 1, 2), le(f, 44100, 4), le(f, 88200, 4), le(f, 2, 2), le(f, 16, 2);
+  f << "data";
+  le(f, data, 4);
+  for (int i = 0; i < samples; ++i) le(f, static_cast<std::uint32_t>((i % 100) * 300), 2);
+}
+
+TEST_F(EncoderRunTest, HooksRunOnTheWorkerWithTheTaskIndex) {
+  const std::string wav = (Dir / "tone.wav").string();
+  WriteWav(wav, 4410);
+  TPictureSource& source = Sources.emplace_back();
+  ASSERT_EQ(Encoder.AddTask(source.Adapter.FileName(), kInputOptions), 0) << Encoder.LastErrMsg();
+  ASSERT_EQ(Encoder.AddInput(0, wav, ""), 1) << Encoder.LastErrMsg();
+  ASSERT_EQ(Encoder.SetOutput(0, OutputName("hooks"), kOutputOptions + " -c:a mp2 -AudioHook -FrameOutputHook"), 0)
+      << Encoder.LastErrMsg();
+
+  std::atomic<int> audioCalls{0}, audioOffMain{0}, frameCalls{0}, frameOffMain{0}, wrong{0};
+  Encoder.OnAudioHook = [&](void* sender, std::int32_t task, std::int64_t, std::uint8_t* sample, std::int32_t size,
+                            std::int32_t rate, std::int32_t channels, AVSampleFormat) {
+    ++audioCalls;
+    if (!platform::IsMainThread()) ++audioOffMain;
+    if (sender != &Encoder || task != 0 || !sample || size <= 0 || rate != 44100 || channels != 1) ++wrong;
+  };
+  Encoder.OnFrameOutputHook = [&](void* sender, encoder::TFrameHookInfo* info) {
+    ++frameCalls;
+    if (!platform::IsMainThread()) ++frameOffMain;
+    if (sender != &Encoder || info->TaskIndex != 0 || !info->Picture || info->Width != 64 || info->Height != 48)
+      ++wrong;
+  };
+  Encoder.Start(1);
+  ASSERT_TRUE(WaitForFinalEvent());
+  EXPECT_TRUE(Events[0].Info.Finished) << Events[0].Info.ExceptionMsg;
+  EXPECT_GT(audioCalls, 0);
+  EXPECT_EQ(audioOffMain, audioCalls);
+  EXPECT_EQ(frameCalls, 4);
+  EXPECT_EQ(frameOffMain, frameCalls);
+  EXPECT_EQ(wrong, 0);
 }
 
 TEST_F(EncoderRunTest, FinalEventHandlerMayClearTheTasks) {

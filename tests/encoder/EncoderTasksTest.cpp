@@ -53,7 +53,7 @@ TEST_F(EncoderTasksTest, OutputStringFormReadsTheSwitchesFromTheText) {
       {kOutputOptions + " -FrameOutputHook", false, true, ""},
       {kOutputOptions + " -metadata comment=x-FrameInputHook", false, false, ""},
       {"-Join " + kOutputOptions, false, false, "Output switch Join is not available"},
-      {kOutputOptions + " -AudioHook", false, false, "Output switch AudioHook is not available"},
+      {kOutputOptions + " -VideoOutputHook", false, false, "Output switch VideoOutputHook is not available"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.options);
