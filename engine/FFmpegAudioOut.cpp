@@ -76,7 +76,8 @@ void TCustomFFmpeg::do_audio_out(AVFormatContext* s, TOutputStream* ost, TInputS
   const std::uint8_t* const* data = planes.data();
   int converted = count;
   if (ost->audio_resample) {
-    if (Faudio_buf.Capacity() < room && !Faudio_buf.Reserve(static_cast<int>(room), enc_channels, enc->sample_fmt))
+    // Shared by every audio stream: its planes are laid out for this one.
+    if (!Faudio_buf.Reserve(static_cast<int>(room), enc_channels, enc->sample_fmt))
       FatalError("Out of memory in do_audio_out()");
     converted = ff::swr_convert(ost->swr.get(), const_cast<std::uint8_t**>(Faudio_buf.Planes()),
                                 Faudio_buf.Capacity(), const_cast<const std::uint8_t**>(planes.data()), count);

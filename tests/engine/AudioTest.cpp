@@ -162,6 +162,8 @@ struct TTrack {
 };
 struct TWritten {
   int videoStreams = 0, audioStreams = 0;
+  std::vector<AVCodecID> audioCodecs;  // every audio stream in order
+  std::vector<int> audioChannels;
   double videoEnd = 0;
   TTrack audio;
 };
@@ -180,6 +182,8 @@ TWritten ReadBack(const std::string& file) {
     if (par->codec_type == AVMEDIA_TYPE_VIDEO) ++w.videoStreams;
     if (par->codec_type != AVMEDIA_TYPE_AUDIO) continue;
     ++w.audioStreams;
+    w.audioCodecs.push_back(par->codec_id);
+    w.audioChannels.push_back(par->ch_layout.nb_channels);
     audio = static_cast<int>(i);
     w.audio.codec = par->codec_id;
     w.audio.rate = par->sample_rate;
@@ -438,6 +442,17 @@ TEST_F(AudioTest, OptionsShapeTheSound) {
     ASSERT_EQ(w.audio.rms.size(), c.rms.size());
     for (std::size_t i = 0; i < c.rms.size(); ++i) EXPECT_NEAR(w.audio.rms[i], c.rms[i], 0.01) << i;
   }
+}
+
+TEST_F(AudioTest, TwoSoundTracksOfOneSong) {
+  // Packed mono first, planar stereo second: the shared work buffer is
+  // laid out anew for each.
+  const std::string song = Song("song.wav", {"wav", "pcm_s16le", 48000, 2, 1.0});
+  const std::string file = (dir / "out.MKV").string();
+  ASSERT_EQ(Convert(song, " -map 0:0 -map 1:0 -map 1:0 -c:a:0 mp2 -ac:a:0 1 -ar:a:0 44100 -c:a:1 aac", file), "");
+  const TWritten w = ReadBack(file);
+  EXPECT_EQ(w.audioCodecs, (std::vector<AVCodecID>{AV_CODEC_ID_MP2, AV_CODEC_ID_AAC}));
+  EXPECT_EQ(w.audioChannels, (std::vector<int>{1, 2}));
 }
 
 TEST_F(AudioTest, AudioHookSeesAndChangesEverySample) {
