@@ -126,6 +126,35 @@ TEST_F(EncoderRunTest, NonWaitingStopFromTheFrameHandlerEndsTheRun) {
   }
 }
 
+TEST_F(EncoderRunTest, WaitingStopReturnsOnceTheTaskHasEnded) {
+  bool running = false;
+  ASSERT_EQ(AddPictureTask(1000, "waited", [&running](int frame) { running = frame >= 3; }), 0);
+  Encoder.Start(1);
+  ASSERT_TRUE(platform::ServeMainThreadUntil([&] { return running; }, 60000));
+  Encoder.Stop(true);
+  EXPECT_FALSE(Encoder.FFmpegs(0)->Converting());
+  EXPECT_TRUE(Encoder.FFmpegs(0)->Terminated());
+  ASSERT_TRUE(WaitForFinalEvent());
+  ASSERT_EQ(Events.size(), 2u);
+  EXPECT_FALSE(Events[0].Info.Finished);
+  EXPECT_LT(Sources[0].LastFrame, 1000);
+}
+
+TEST_F(EncoderRunTest, DestroyingARunningEncoderStopsItsTasks) {
+  TPictureSource source;
+  source.Count = 1000;
+  bool running = false;
+  source.OnFrame = [&running](int frame) { running = frame >= 3; };
+  {
+    encoder::TFFEncoder local;
+    ASSERT_EQ(local.AddTask(source.Adapter.FileName(), kInputOptions), 0) << local.LastErrMsg();
+    ASSERT_EQ(local.SetOutput(0, OutputName("abandoned"), kOutputOptions), 0) << local.LastErrMsg();
+    local.Start(1);
+    ASSERT_TRUE(platform::ServeMainThreadUntil([&] { return running; }, 60000));
+  }
+  EXPECT_LT(source.LastFrame, 1000);
+}
+
 TEST_F(EncoderRunTest, PauseTwiceResumeOnceContinues) {
   bool pausedAtFive = false;
   ASSERT_EQ(AddPictureTask(12, "paused", [this, &pausedAtFive](int frame) {

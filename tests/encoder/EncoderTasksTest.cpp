@@ -14,11 +14,18 @@ using EncoderTasksTest = EncoderTest;
 
 TEST_F(EncoderTasksTest, RecordFormFillsTheCallersFileNameAndKeepsTheRecords) {
   TPictureSource& source = Sources.emplace_back();
+  void* probedBy = nullptr;
+  Encoder.OnBeforeFindStreamInfo = [&probedBy](void* sender, AVFormatContext* context) {
+    EXPECT_TRUE(platform::IsMainThread());
+    EXPECT_NE(context, nullptr);
+    probedBy = sender;
+  };
   TInputOptions in;
   in.Options = kInputOptions;
   in.Tag = 7;
   const int task = Encoder.AddTask(source.Adapter.FileName(), &in);
   ASSERT_EQ(task, 0) << Encoder.LastErrMsg();
+  EXPECT_EQ(probedBy, Encoder.FFmpegs(task));
   EXPECT_EQ(in.FileName, source.Adapter.FileName());
 
   const TInputOptions stored = Encoder.InputOptions(task, 0);
