@@ -449,7 +449,7 @@ TEST_F(AudioTest, TwoSoundTracksOfOneSong) {
   // laid out anew for each.
   const std::string song = Song("song.wav", {"wav", "pcm_s16le", 48000, 2, 1.0});
   const std::string file = (dir / "out.MKV").string();
-  ASSERT_EQ(Convert(song, " -map 0:0 -map 1:0 -map 1:0 -c:a:0 mp2 -ac:a:0 1 -ar:a:0 44100 -c:a:1 aac", file), "");
+  ASSERT_EQ(Convert(song, " -map 0:0 -map 1:0 -map 1:0 -c:a:0 mp2 -ac:a:0 1 -c:a:1 aac -ar:a:1 44100", file), "");
   const TWritten w = ReadBack(file);
   EXPECT_EQ(w.audioCodecs, (std::vector<AVCodecID>{AV_CODEC_ID_MP2, AV_CODEC_ID_AAC}));
   EXPECT_EQ(w.audioChannels, (std::vector<int>{1, 2}));
