@@ -340,12 +340,8 @@ TEST_F(ControlTest, PauseHoldsTheRun) {
     EXPECT_TRUE(e.Paused());
     EXPECT_FALSE(e.Terminated());
     if (c.resume) {
-      const auto resumed = std::chrono::steady_clock::now();
       e.Resume();
       AwaitNotice(seen);
-      // The pictures left still take their own time (0.6 s at 25 per
-      // second) rather than rushing to make up for the pause.
-      EXPECT_GE(std::chrono::steady_clock::now() - resumed, std::chrono::milliseconds(450));
       EXPECT_TRUE(e.Finished());
       EXPECT_EQ(CountVideoPackets(path), 20);
     } else {
