@@ -405,7 +405,7 @@ TEST_F(ControlTest, ProgressAtMostOncePerInterval) {
   for (std::size_t i = 0; i + 1 < r.size(); ++i) {
     EXPECT_EQ(r[i].FileIndex, 0);
     if (i > 0) {
-      EXPECT_GE(r[i].At - r[i - 1].At, std::chrono::milliseconds(140));
+      EXPECT_GE(r[i].At - r[i - 1].At, std::chrono::milliseconds(100));
     }
     EXPECT_LE(r[i].FrameNumber, r[i + 1].FrameNumber);
   }
