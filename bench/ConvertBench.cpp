@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "engine/FFmpeg.h"
+#include "ffbind/Owned.h"
 #include "ffbind/AVCodecStubs.h"
 #include "ffbind/AVFormatStubs.h"
 #include "ffbind/AVUtilStubs.h"
@@ -43,18 +44,9 @@ void Check(bool ok, const std::string& what) {
   if (!ok) throw std::runtime_error(what);
 }
 
-struct TCodecFree {
-  void operator()(AVCodecContext* c) const { ff::avcodec_free_context(&c); }
-};
-struct TFrameFree {
-  void operator()(AVFrame* f) const { ff::av_frame_free(&f); }
-};
-struct TPacketFree {
-  void operator()(AVPacket* p) const { ff::av_packet_free(&p); }
-};
-using TCodec = std::unique_ptr<AVCodecContext, TCodecFree>;
-using TFrame = std::unique_ptr<AVFrame, TFrameFree>;
-using TPacket = std::unique_ptr<AVPacket, TPacketFree>;
+using TCodec = ffbind::TCodecContext;
+using ffbind::TFrame;
+using ffbind::TPacket;
 
 TFrame NewFrame() {
   TFrame f(ff::av_frame_alloc());

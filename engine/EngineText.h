@@ -3,10 +3,11 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/TextFormat.h"
+
 namespace engine {
 
-// printf-style formatting into a std::string.
-std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+using platform::Format;
 
 // A codec tag as written with -tag: a C integer with automatic base; when
 // characters follow the number, the first four bytes of the text instead,

@@ -6,6 +6,7 @@
 
 #include "ffbind/FFLoad.h"
 #include "log/FFLog.h"
+#include "platform/TextFormat.h"
 #include "util/OptionWords.h"
 
 namespace engine {
@@ -38,14 +39,9 @@ void TCustomFFmpeg::FatalError(const std::string& text) {
 void TCustomFFmpeg::FatalError(const char* fmt, ...) {
   va_list args;
   va_start(args, fmt);
-  va_list copy;
-  va_copy(copy, args);
-  int n = std::vsnprintf(nullptr, 0, fmt, copy);
-  va_end(copy);
-  std::vector<char> buf(n > 0 ? n + 1 : 1);
-  std::vsnprintf(buf.data(), buf.size(), fmt, args);
+  std::string text = platform::FormatV(fmt, args);
   va_end(args);
-  FatalError(std::string(buf.data()));
+  FatalError(text);
 }
 
 }  // namespace engine

@@ -11,14 +11,20 @@
 #include <vector>
 
 #include "ffbind/FFHeaders.h"
+#include "ffbind/Owned.h"
 
 namespace engine {
 
-// Closes an input context (also one only allocated, never opened).
-struct TInputContextCloser {
-  void operator()(AVFormatContext* s) const;
-};
-using TInputContext = std::unique_ptr<AVFormatContext, TInputContextCloser>;
+// The library objects' holders, shared with the rest of the system.
+using ffbind::TAudioFifo;
+using ffbind::TBSFContext;
+using ffbind::TCodecContext;
+using ffbind::TDictionary;
+using ffbind::TFilterGraph;
+using ffbind::TFrame;
+using ffbind::TInputContext;
+using ffbind::TPacket;
+using ffbind::TSwrContext;
 
 // Closes an output's byte sink, deletes the file when it is left with 0
 // bytes (the muxer wrote nothing), and frees the muxer context.
@@ -26,46 +32,6 @@ struct TOutputContextCloser {
   void operator()(AVFormatContext* s) const;
 };
 using TOutputContext = std::unique_ptr<AVFormatContext, TOutputContextCloser>;
-
-struct TCodecContextFree {
-  void operator()(AVCodecContext* c) const;
-};
-using TCodecContext = std::unique_ptr<AVCodecContext, TCodecContextFree>;
-
-struct TFrameFree {
-  void operator()(AVFrame* f) const;
-};
-using TFrame = std::unique_ptr<AVFrame, TFrameFree>;
-
-struct TPacketFree {
-  void operator()(AVPacket* p) const;
-};
-using TPacket = std::unique_ptr<AVPacket, TPacketFree>;
-
-struct TDictionaryFree {
-  void operator()(AVDictionary* d) const;
-};
-using TDictionary = std::unique_ptr<AVDictionary, TDictionaryFree>;
-
-struct TFilterGraphFree {
-  void operator()(AVFilterGraph* g) const;
-};
-using TFilterGraph = std::unique_ptr<AVFilterGraph, TFilterGraphFree>;
-
-struct TBSFContextFree {
-  void operator()(AVBSFContext* b) const;
-};
-using TBSFContext = std::unique_ptr<AVBSFContext, TBSFContextFree>;
-
-struct TSwrContextFree {
-  void operator()(SwrContext* s) const;
-};
-using TSwrContext = std::unique_ptr<SwrContext, TSwrContextFree>;
-
-struct TAudioFifoFree {
-  void operator()(AVAudioFifo* f) const;
-};
-using TAudioFifo = std::unique_ptr<AVAudioFifo, TAudioFifoFree>;
 
 struct TFileClose {
   void operator()(std::FILE* f) const { std::fclose(f); }

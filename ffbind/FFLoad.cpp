@@ -21,22 +21,12 @@
 #include "ffbind/SwResampleStubs.h"
 #include "ffbind/SwScaleStubs.h"
 #include "log/FFLog.h"
+#include "platform/TextFormat.h"
 
 namespace ffbind {
 namespace {
 
-__attribute__((format(printf, 1, 2))) std::string Format(const char* fmt, ...) {
-  va_list args;
-  va_start(args, fmt);
-  va_list again;
-  va_copy(again, args);
-  const int size = std::vsnprintf(nullptr, 0, fmt, args);
-  va_end(args);
-  std::string text(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
-  std::vsnprintf(text.data(), text.size() + 1, fmt, again);
-  va_end(again);
-  return text;
-}
+using platform::Format;
 
 std::string DlErrorText() {
   const char* text = dlerror();

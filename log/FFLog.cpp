@@ -4,7 +4,7 @@
 
 #include "ffbind/AVUtilStubs.h"
 #include "log/LibraryLog.h"
-#include "log/LogFormat.h"
+#include "platform/TextFormat.h"
 #include "platform/MainThread.h"
 
 namespace fflog {
@@ -79,7 +79,7 @@ void TFFLogger::Log(void* sender, TLogLevel level, const char* fmt, ...) {
 
 void TFFLogger::LogV(void* sender, TLogLevel level, const char* fmt, va_list args) {
   if (!OnLog || level > FLogLevel) return;
-  DoLog(TLogInfo{sender, platform::CurrentThreadId(), level, FormatV(fmt, args)});
+  DoLog(TLogInfo{sender, platform::CurrentThreadId(), level, platform::FormatV(fmt, args)});
 }
 
 void TFFLogger::DoLog(const TLogInfo& info) {

@@ -9,7 +9,7 @@
 
 #include "ffbind/FFHeaders.h"
 #include "log/FFLog.h"
-#include "log/LogFormat.h"
+#include "platform/TextFormat.h"
 #include "platform/MainThread.h"
 
 namespace fflog {
@@ -57,9 +57,9 @@ std::string ContextPrefix(void* context) {
   if (cls->parent_log_context_offset != 0) {
     void* parent = *reinterpret_cast<void* const*>(static_cast<const char*>(context) + cls->parent_log_context_offset);
     const AVClass* parentClass = parent ? *static_cast<const AVClass* const*>(parent) : nullptr;
-    if (parentClass) prefix = FormatText("[%s @ %p] ", ItemName(parentClass, parent), parent);
+    if (parentClass) prefix = platform::Format("[%s @ %p] ", ItemName(parentClass, parent), parent);
   }
-  return prefix + FormatText("[%s @ %p]", ItemName(cls, context), context);
+  return prefix + platform::Format("[%s @ %p]", ItemName(cls, context), context);
 }
 
 // The libraries pass "%s" with a null text for an empty message.
@@ -84,14 +84,14 @@ std::vector<std::string> CollectLines(std::uintptr_t thread, void* context, cons
   std::string& pending = s.Pending[thread];
   std::string text;
   if (context && pending.empty()) text = ContextPrefix(context);
-  if (fmt && !IsNullText(fmt, args)) text += FormatV(fmt, args);
+  if (fmt && !IsNullText(fmt, args)) text += platform::FormatV(fmt, args);
 
   if (!text.empty() && text.back() == '\n' && text == s.Previous) {
     ++s.Repeats;
     return lines;
   }
   // A single repetition goes without a notice.
-  if (s.Repeats > 1) lines.push_back(FormatText("    Last message repeated %d times", s.Repeats));
+  if (s.Repeats > 1) lines.push_back(platform::Format("    Last message repeated %d times", s.Repeats));
   s.Repeats = 0;
   s.Previous = text;
 

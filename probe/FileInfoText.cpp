@@ -2,7 +2,6 @@
 // metadata, duration, chapters, programs and one line per stream.
 #include <cinttypes>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -11,32 +10,19 @@
 
 #include "ffbind/AVCodecStubs.h"
 #include "ffbind/AVUtilStubs.h"
+#include "ffbind/Owned.h"
 #include "probe/FFDecode.h"
 #include "probe/FileSize.h"
+#include "platform/TextFormat.h"
 #include "probe/InfoTexts.h"
 #include "util/FFUtils.h"
 
 namespace probe {
 namespace {
 
-std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* fmt, ...) {
-  va_list args;
-  va_start(args, fmt);
-  va_list again;
-  va_copy(again, args);
-  const int size = std::vsnprintf(nullptr, 0, fmt, args);
-  va_end(args);
-  std::string text(size > 0 ? size : 0, '\0');
-  if (size > 0) std::vsnprintf(text.data(), text.size() + 1, fmt, again);
-  va_end(again);
-  return text;
-}
+using platform::Format;
 
-struct TCodecContextFree {
-  void operator()(AVCodecContext* c) const { ff::avcodec_free_context(&c); }
-};
-using TCodecContextPtr = std::unique_ptr<AVCodecContext, TCodecContextFree>;
+using ffbind::TCodecContext;
 
 using TLines = std::vector<std::string>;
 
@@ -75,7 +61,7 @@ std::string StreamLine(const AVFormatContext* ic, int i) {
   const AVCodecParameters* par = st->codecpar;
   // The description of a stream is written from a codec context; streams
   // keep only their parameters, so one is made for the occasion.
-  TCodecContextPtr avctx(ff::avcodec_alloc_context3(nullptr));
+  TCodecContext avctx(ff::avcodec_alloc_context3(nullptr));
   if (avctx && ff::avcodec_parameters_to_context(avctx.get(), par) < 0) avctx.reset();
 
   std::string line = Format("  Stream #%d", i);

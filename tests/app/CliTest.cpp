@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/JobBuilder.h"
+#include "ffbind/Owned.h"
 #include "ffbind/AVCodecStubs.h"
 #include "ffbind/AVFormatStubs.h"
 #include "ffbind/AVUtilStubs.h"
@@ -75,18 +76,10 @@ class TChild {
   pid_t FPid;
 };
 
-struct TInputCloser {
-  void operator()(AVFormatContext* ic) const { ff::avformat_close_input(&ic); }
-};
-struct TCodecCloser {
-  void operator()(AVCodecContext* c) const { ff::avcodec_free_context(&c); }
-};
-struct TPacketFree {
-  void operator()(AVPacket* p) const { ff::av_packet_free(&p); }
-};
-struct TFrameFree {
-  void operator()(AVFrame* f) const { ff::av_frame_free(&f); }
-};
+using ffbind::TCodecContext;
+using ffbind::TFrame;
+using ffbind::TInputContext;
+using ffbind::TPacket;
 
 // What a written video holds, as the libraries read it back.
 struct TVideoFacts {
@@ -102,7 +95,7 @@ TVideoFacts ReadVideo(const std::string& file) {
   TVideoFacts facts;
   AVFormatContext* raw = nullptr;
   if (ff::avformat_open_input(&raw, file.c_str(), nullptr, nullptr) < 0) return facts;
-  std::unique_ptr<AVFormatContext, TInputCloser> ic(raw);
+  TInputContext ic(raw);
   if (ff::avformat_find_stream_info(ic.get(), nullptr) < 0) return facts;
   int video = -1;
   for (unsigned i = 0; i < ic->nb_streams; ++i) {
@@ -117,13 +110,13 @@ TVideoFacts ReadVideo(const std::string& file) {
   if (video < 0) return facts;
 
   const AVCodecParameters* par = ic->streams[video]->codecpar;
-  std::unique_ptr<AVCodecContext, TCodecCloser> dec(
+  TCodecContext dec(
       ff::avcodec_alloc_context3(ff::avcodec_find_decoder(par->codec_id)));
   if (!dec || ff::avcodec_parameters_to_context(dec.get(), par) < 0 ||
       ff::avcodec_open2(dec.get(), dec->codec, nullptr) < 0)
     return facts;
-  std::unique_ptr<AVPacket, TPacketFree> pkt(ff::av_packet_alloc());
-  std::unique_ptr<AVFrame, TFrameFree> frame(ff::av_frame_alloc());
+  TPacket pkt(ff::av_packet_alloc());
+  TFrame frame(ff::av_frame_alloc());
   const auto takeFirstPicture = [&] {
     if (facts.CentreU >= 0 || ff::avcodec_receive_frame(dec.get(), frame.get()) < 0) return;
     if (frame->format != AV_PIX_FMT_YUV420P) return;

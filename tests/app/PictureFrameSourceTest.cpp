@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/PictureFrameSource.h"
+#include "ffbind/Owned.h"
 #include "ffbind/AVCodecStubs.h"
 #include "ffbind/AVFormatStubs.h"
 #include "ffbind/AVUtilStubs.h"
@@ -26,14 +27,8 @@ namespace {
 namespace fs = std::filesystem;
 using frameinput::TInputFrameInfo;
 
-struct TInputCloser {
-  void operator()(AVFormatContext* ic) const { ff::avformat_close_input(&ic); }
-};
-using TInput = std::unique_ptr<AVFormatContext, TInputCloser>;
-
-struct TPacketFree {
-  void operator()(AVPacket* p) const { ff::av_packet_free(&p); }
-};
+using TInput = ffbind::TInputContext;
+using ffbind::TPacket;
 
 constexpr int kWidth = 8, kHeight = 6;
 
@@ -117,7 +112,7 @@ TEST_F(PictureFrameSourceTest, ThreePicturesTimedOrAtTheFrameRate) {
     TInput input = Open();
     ASSERT_NE(input, nullptr);
     const int bytesPerLine = adapter.FrameInfo()->BytesPerLine;
-    std::unique_ptr<AVPacket, TPacketFree> pkt(ff::av_packet_alloc());
+    TPacket pkt(ff::av_packet_alloc());
     std::vector<std::int64_t> pts;
     int ret;
     while ((ret = ff::av_read_frame(input.get(), pkt.get())) >= 0) {
@@ -193,7 +188,7 @@ TEST_F(PictureFrameSourceTest, DamagedPictureFailsTheReadWithItsText) {
   adapter.OnReadFrameCanvas = source.Handler();
   TInput input = Open();
   ASSERT_NE(input, nullptr);
-  std::unique_ptr<AVPacket, TPacketFree> pkt(ff::av_packet_alloc());
+  TPacket pkt(ff::av_packet_alloc());
   ASSERT_GE(ff::av_read_frame(input.get(), pkt.get()), 0);
   ff::av_packet_unref(pkt.get());
   EXPECT_EQ(ff::av_read_frame(input.get(), pkt.get()), AVERROR_EXTERNAL);

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "ffbind/Owned.h"
 #include "ffbind/AVCodecStubs.h"
 #include "ffbind/AVFormatStubs.h"
 #include "ffbind/AVUtilStubs.h"
@@ -48,15 +49,8 @@ std::string TakeLog() {
   return std::exchange(gLog, std::string());
 }
 
-struct TInputCloser {
-  void operator()(AVFormatContext* ic) const { ff::avformat_close_input(&ic); }
-};
-using TInput = std::unique_ptr<AVFormatContext, TInputCloser>;
-
-struct TPacketFree {
-  void operator()(AVPacket* p) const { ff::av_packet_free(&p); }
-};
-using TPacket = std::unique_ptr<AVPacket, TPacketFree>;
+using TInput = ffbind::TInputContext;
+using ffbind::TPacket;
 
 class FrameInputTest : public ::testing::Test {
  protected:

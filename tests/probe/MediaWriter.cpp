@@ -6,6 +6,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "ffbind/Owned.h"
 #include "ffbind/AVCodecStubs.h"
 #include "ffbind/AVFormatStubs.h"
 #include "ffbind/AVUtilStubs.h"
@@ -21,24 +22,15 @@ void Check(int ret, const std::string& step) {
   }
 }
 
-struct TCodecFree {
-  void operator()(AVCodecContext* c) const { ff::avcodec_free_context(&c); }
-};
-struct TFrameFree {
-  void operator()(AVFrame* f) const { ff::av_frame_free(&f); }
-};
-struct TPacketFree {
-  void operator()(AVPacket* p) const { ff::av_packet_free(&p); }
-};
 struct TOutputFree {
   void operator()(AVFormatContext* oc) const {
     if (oc->pb) ff::avio_closep(&oc->pb);
     ff::avformat_free_context(oc);
   }
 };
-using TCodecPtr = std::unique_ptr<AVCodecContext, TCodecFree>;
-using TFramePtr = std::unique_ptr<AVFrame, TFrameFree>;
-using TPacketPtr = std::unique_ptr<AVPacket, TPacketFree>;
+using TCodecPtr = ffbind::TCodecContext;
+using TFramePtr = ffbind::TFrame;
+using TPacketPtr = ffbind::TPacket;
 using TOutputPtr = std::unique_ptr<AVFormatContext, TOutputFree>;
 
 struct TTrack {

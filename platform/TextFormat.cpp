@@ -1,9 +1,9 @@
-#include "log/LogFormat.h"
+#include "platform/TextFormat.h"
 
 #include <cstdio>
 #include <vector>
 
-namespace fflog {
+namespace platform {
 
 std::string FormatV(const char* fmt, va_list args) {
   char text[2048];
@@ -26,7 +26,7 @@ std::string FormatV(const char* fmt, va_list args) {
   return std::string(big.data(), needed);
 }
 
-std::string FormatText(const char* fmt, ...) {
+std::string Format(const char* fmt, ...) {
   va_list args;
   va_start(args, fmt);
   std::string text = FormatV(fmt, args);
@@ -34,4 +34,4 @@ std::string FormatText(const char* fmt, ...) {
   return text;
 }
 
-}  // namespace fflog
+}  // namespace platform
