@@ -65,8 +65,8 @@ TJob BuildJob(const TJobSettings& s) {
   job.FrameDelay = s.FrameDelayChecked ? ParseFrameDelay(s.FrameDelayText) : 0;
   const char* extension = Pick(kExtensions, s.ContainerIndex);
   job.OutputFileName = extension ? s.OutputBaseName + extension : s.CurrentOutput;
-  job.InputOptions =
-      "-f frameinput -re -input_type canvas -pix_fmt bgr24 -r " + s.FrameRateText + " -s " + s.FrameSizeText;
+  job.InputOptions = std::string("-f frameinput") + (s.RealTimePacing ? " -re" : "") +
+                     " -input_type canvas -pix_fmt bgr24 -r " + s.FrameRateText + " -s " + s.FrameSizeText;
   job.OutputOptions = OutputOptions(s, job.FrameDelay);
   return job;
 }

@@ -20,6 +20,7 @@ struct TJobSettings {
   int RotationIndex = 0;     // 0 none, 1..4 transpositions
   bool FrameDelayChecked = true;
   std::string FrameDelayText = "2.0";  // seconds per picture, in the user's locale
+  bool RealTimePacing = true;          // "-re": the window shows the run as it goes
   std::string OutputBaseName;          // folder + "/" + stamp
   std::string CurrentOutput;           // the output path shown so far
 };

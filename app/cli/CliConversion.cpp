@@ -7,7 +7,6 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <sstream>
 #include <stdexcept>
 #include <system_error>
 
@@ -147,7 +146,7 @@ class TConversion {
  private:
   void BuildTask(const TJob& job) {
     encoder::TInputOptions input;
-    input.Options = FOptions.RealTime ? job.InputOptions : WithoutRealTimePacing(job.InputOptions);
+    input.Options = job.InputOptions;
     const int task = FEncoder.AddTask(FAdapter.FileName(), &input);
     if (task < 0) throw TRunFailure("cannot open the picture input: " + FEncoder.LastErrMsg());
 
@@ -179,14 +178,6 @@ class TConversion {
 };
 
 }  // namespace
-
-std::string WithoutRealTimePacing(const std::string& inputOptions) {
-  std::istringstream words(inputOptions);
-  std::string word, result;
-  while (words >> word)
-    if (word != "-re") result += (result.empty() ? "" : " ") + word;
-  return result;
-}
 
 TRunOutcome RunConversion(const TCliOptions& options, std::FILE* progressOut, bool terminal,
                           const std::atomic<bool>& interrupted) {

@@ -24,7 +24,4 @@ struct TRunOutcome {
 TRunOutcome RunConversion(const TCliOptions& options, std::FILE* progressOut, bool terminal,
                           const std::atomic<bool>& interrupted);
 
-// The input options without the real-time pacing word "-re".
-std::string WithoutRealTimePacing(const std::string& inputOptions);
-
 }  // namespace app::cli

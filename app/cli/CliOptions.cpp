@@ -111,7 +111,7 @@ TCliOptions ParseCliOptions(const std::vector<std::string>& args) {
       return options;
     }
     if (arg == "--realtime") {
-      options.RealTime = true;
+      options.Settings.RealTimePacing = true;
       continue;
     }
 

@@ -10,14 +10,15 @@
 namespace app::cli {
 
 struct TCliOptions {
+  TCliOptions() { Settings.RealTimePacing = false; }
+
   // The window's settings; the output names are filled in at run time.
+  // Real-time pacing ("-re") is off unless asked: a conversion without a
+  // window to watch has no reason to wait.
   TJobSettings Settings;
   std::vector<std::string> Pictures;
   std::string AudioFile;  // empty: no sound track
   std::string OutputFolder;
-  // Keep the input's real-time pacing ("-re"); off by default because a
-  // conversion without a window to watch has no reason to wait.
-  bool RealTime = false;
   bool Help = false;
 };
 
