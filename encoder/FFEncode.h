@@ -164,6 +164,10 @@ class TCustomEncoder : public platform::TFFBaseComponent {
   // The building steps; exceptions are left to the public forms.
   int OpenTaskInput(TFFmpeg* ATask, const std::string& AFileName, PInputOptions AOptions);
   int OpenTaskOutput(TFFmpeg* ATask, const std::string& AFileName, POutputOptions AOptions);
+  // Runs AOpen; on a failure or an exception keeps the text in LastErrMsg,
+  // runs AUndo and drops the options parsed for that file. AOpen's result,
+  // or -1 after an exception.
+  int OpenOrUndo(TFFmpeg* ATask, const std::function<int()>& AOpen, const std::function<void()>& AUndo);
   void ConnectRunEvents(TFFmpeg* ATask);
   void DispatchFrameHook(const TFrameHookEvent& AEvent, TFFmpeg* ATask, AVFrame* APicture, AVPixelFormat APixFmt,
                          int AFrameNumber, int AWidth, int AHeight, std::int64_t APTS);

@@ -130,24 +130,29 @@ int TCustomEncoder::AddTask(const std::string& AFileName, const std::string& AOp
   return AddTask(AFileName, &options);
 }
 
+int TCustomEncoder::OpenOrUndo(TFFmpeg* ATask, const std::function<int()>& AOpen,
+                               const std::function<void()>& AUndo) {
+  int result = -1;
+  try {
+    ATask->SetHaltOnInvalidOption(FHaltOnInvalidOption);
+    result = AOpen();
+    if (result >= 0) return result;
+    FLastErrMsg = ATask->LastErrMsg();
+  } catch (const std::exception& e) {
+    FLastErrMsg = e.what();
+  }
+  // The options parsed for the failed file must not apply to the next one.
+  AUndo();
+  ATask->DiscardPendingOptions();
+  return result;
+}
+
 int TCustomEncoder::AddInput(int ATaskIndex, const std::string& AFileName, PInputOptions AOptions) {
   CheckWorking("AddInput");
   TFFmpeg* task = FFFmpegList.Get(ATaskIndex);
   const int index = task->InputCount();
-  try {
-    task->SetHaltOnInvalidOption(FHaltOnInvalidOption);
-    const int result = OpenTaskInput(task, AFileName, AOptions);
-    if (result >= 0) return result;
-    FLastErrMsg = task->LastErrMsg();
-    task->ResetInputOptions(index);
-    task->DiscardPendingOptions();
-    return result;
-  } catch (const std::exception& e) {
-    FLastErrMsg = e.what();
-    task->ResetInputOptions(index);
-    task->DiscardPendingOptions();
-    return -1;
-  }
+  return OpenOrUndo(
+      task, [&] { return OpenTaskInput(task, AFileName, AOptions); }, [&] { task->ResetInputOptions(index); });
 }
 
 int TCustomEncoder::AddInput(int ATaskIndex, const std::string& AFileName, const std::string& AOptions,
@@ -196,20 +201,8 @@ int TCustomEncoder::SetOutput(int ATaskIndex, const std::string& AFileName, POut
   CheckWorking("SetOutput");
   TFFmpeg* task = FFFmpegList.Get(ATaskIndex);
   const int index = task->OutputCount();
-  try {
-    task->SetHaltOnInvalidOption(FHaltOnInvalidOption);
-    const int result = OpenTaskOutput(task, AFileName, AOptions);
-    if (result >= 0) return result;
-    FLastErrMsg = task->LastErrMsg();
-    task->ResetOutputOptions(index);
-    task->DiscardPendingOptions();
-    return result;
-  } catch (const std::exception& e) {
-    FLastErrMsg = e.what();
-    task->ResetOutputOptions(index);
-    task->DiscardPendingOptions();
-    return -1;
-  }
+  return OpenOrUndo(
+      task, [&] { return OpenTaskOutput(task, AFileName, AOptions); }, [&] { task->ResetOutputOptions(index); });
 }
 
 int TCustomEncoder::SetOutput(int ATaskIndex, const std::string& AFileName, const std::string& AOptions,
