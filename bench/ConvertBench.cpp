@@ -1,13 +1,15 @@
 // Pictures per second and peak memory of a whole conversion through the
-// engine (frameinput input painted from JPEG pictures, the window's default
-// option strings without "-re"), against a minimal pipeline written
-// directly on the libraries (decode JPEG, scale, encode one frame per
-// picture, mux). Each measurement runs in a child process of its own so
-// that its peak resident size (ru_maxrss) is its own.
+// engine (frameinput input painted from JPEG pictures, on the window's
+// bgr24 surface or in yuv420p; the window's default output options without
+// "-re"), against a minimal pipeline written directly on the libraries
+// (decode JPEG, scale, encode one frame per picture, mux). Each measurement
+// runs in a child process of its own so that its peak resident size
+// (ru_maxrss) is its own.
 //
-//   convert_bench [-n N[,N...]] [-s WxH] [picture.jpg ...]
+//   convert_bench [-n N[,N...]] [-s WxH] [--only canvas|yuv|direct] [picture.jpg ...]
 //
-// Without pictures, 800x600 JPEG pictures are generated in memory.
+// Without pictures, 800x600 JPEG pictures are generated in memory. --only
+// runs one road once per count in this process, for a profiler.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,11 +20,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/FFmpeg.h"
@@ -124,24 +128,44 @@ class TPicturePainter {
   SwsContext* FScaler = nullptr;
 };
 
-// The window's road: c pictures, each shown for the display time, one
-// extra frame repeating the last picture.
-void RunEngine(const std::vector<TBytes>& pictures, int count, int width, int height, const std::string& out) {
+// Which way the pictures reach the engine: the window's bgr24 drawing
+// surface, which the engine converts to the encoder's yuv420p, or the
+// frame input's yuv type, painted straight in the encoder's format and so
+// the same work as the direct pipeline.
+enum class TRoad { Canvas, Yuv };
+
+// c pictures, each shown for the display time, one extra frame repeating
+// the last picture, as the window's frame source serves them.
+void RunEngine(TRoad road, const std::vector<TBytes>& pictures, int count, int width, int height,
+               const std::string& out) {
   const std::string size = std::to_string(width) + "x" + std::to_string(height);
   frameinput::TFrameInputAdapter adapter;
-  TPicturePainter painter(width, height, AV_PIX_FMT_BGR24);
-  adapter.OnReadFrameCanvas = [&](frameinput::TFrameInputAdapter*, platform::TBitmap& canvas,
-                                  frameinput::TInputFrameInfo* info) -> std::int32_t {
+  TPicturePainter painter(width, height, road == TRoad::Canvas ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_YUV420P);
+  auto paint = [&](frameinput::TInputFrameInfo* info, std::uint8_t* const dst[], const int stride[]) {
     const int n = info->FrameNumber;
     if (n > count + 1) return -1;
-    std::uint8_t* dst[4] = {canvas.Bits()};
-    const int stride[4] = {canvas.BytesPerLine()};
     painter.Paint(pictures[(n > count ? count - 1 : n - 1) % pictures.size()], dst, stride);
     info->TimeStamp = kDisplayTime * (n - 1);
     return 0;
   };
+  adapter.OnReadFrameCanvas = [&](frameinput::TFrameInputAdapter*, platform::TBitmap& canvas,
+                                  frameinput::TInputFrameInfo* info) -> std::int32_t {
+    std::uint8_t* dst[4] = {canvas.Bits()};
+    const int stride[4] = {canvas.BytesPerLine()};
+    return paint(info, dst, stride);
+  };
+  adapter.OnReadFrameYUV = [&](frameinput::TFrameInputAdapter*, void* data,
+                               frameinput::TInputFrameInfo* info) -> std::int32_t {
+    std::uint8_t* dst[4];
+    int stride[4];
+    ff::av_image_fill_arrays(dst, stride, static_cast<std::uint8_t*>(data), info->PixelFormat, info->Width,
+                             info->Height, 1);
+    return paint(info, dst, stride);
+  };
   engine::TCustomFFmpeg e;
-  e.ParseOptions("-f frameinput -input_type canvas -pix_fmt bgr24 -r 30/1 -s " + size);
+  e.ParseOptions(std::string("-f frameinput ") +
+                 (road == TRoad::Canvas ? "-input_type canvas -pix_fmt bgr24" : "-input_type yuv -pix_fmt yuv420p") +
+                 " -r 30/1 -s " + size);
   Check(e.OpenInput(nullptr, adapter.FileName()) >= 0, e.LastErrMsg());
   e.ParseOptions("-c:v mpeg4 -c:a mp2 -r 30/1 -s " + size + " -c:v mpeg4 -qscale:v 10 -qcomp 7 -s " + size +
                  " -b:v 800k -c:v mpeg4  -aspect 16:9 -s " + size + " -b:v 8328k -vsync 0");
@@ -250,10 +274,12 @@ int main(int argc, char** argv) {
   std::vector<int> counts = {30, 120};
   int width = 640, height = 480;
   std::vector<std::string> files;
+  std::string only;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "-n" && i + 1 < argc) counts = ParseCounts(argv[++i]);
     else if (arg == "-s" && i + 1 < argc) std::sscanf(argv[++i], "%dx%d", &width, &height);
+    else if (arg == "--only" && i + 1 < argc) only = argv[++i];
     else files.push_back(arg);
   }
   try {
@@ -266,20 +292,36 @@ int main(int argc, char** argv) {
 
     const std::string out = "/tmp/convert_bench_" + std::to_string(::getpid()) + ".MP4";
     std::printf("%dx%d, %zu distinct pictures\n", width, height, pictures.size());
-    std::printf("%8s %14s %14s %10s %12s %12s\n", "pictures", "engine pic/s", "direct pic/s", "engine %", "engine MiB",
-                "direct MiB");
+    // The three ways one conversion can be made.
+    const std::vector<std::pair<std::string, std::function<void(int)>>> ways = {
+        {"canvas", [&](int n) { RunEngine(TRoad::Canvas, pictures, n, width, height, out); }},
+        {"yuv", [&](int n) { RunEngine(TRoad::Yuv, pictures, n, width, height, out); }},
+        {"direct", [&](int n) { RunDirect(pictures, n, width, height, out); }},
+    };
+    if (!only.empty()) {
+      const auto way = std::find_if(ways.begin(), ways.end(), [&](const auto& w) { return w.first == only; });
+      Check(way != ways.end(), "--only takes canvas, yuv or direct");
+      for (int n : counts) way->second(n);
+      std::remove(out.c_str());
+      return 0;
+    }
+    std::printf("%8s | %10s %8s %8s | %10s %8s %8s | %10s %8s\n", "pictures", "canvas/s", "%", "MiB", "yuv/s", "%",
+                "MiB", "direct/s", "MiB");
     for (int n : counts) {
       // The best of three interleaved runs each: a busy machine only ever
-      // makes a run slower.
-      TResult e{1e300, 0}, d{1e300, 0};
+      // makes a run slower. Memory is the largest peak seen.
+      std::vector<TResult> best(ways.size(), TResult{1e300, 0});
       for (int round = 0; round < 3; ++round) {
-        const TResult re = Measure([&] { RunEngine(pictures, n, width, height, out); });
-        const TResult rd = Measure([&] { RunDirect(pictures, n, width, height, out); });
-        e = {std::min(e.seconds, re.seconds), std::max(e.peakKiB, re.peakKiB)};
-        d = {std::min(d.seconds, rd.seconds), std::max(d.peakKiB, rd.peakKiB)};
+        for (std::size_t w = 0; w < ways.size(); ++w) {
+          const TResult r = Measure([&] { ways[w].second(n); });
+          best[w] = {std::min(best[w].seconds, r.seconds), std::max(best[w].peakKiB, r.peakKiB)};
+        }
       }
-      std::printf("%8d %14.1f %14.1f %9.1f%% %12.1f %12.1f\n", n, n / e.seconds, n / d.seconds,
-                  100.0 * d.seconds / e.seconds, e.peakKiB / 1024.0, d.peakKiB / 1024.0);
+      const TResult& direct = best.back();
+      auto share = [&](const TResult& r) { return 100.0 * direct.seconds / r.seconds; };
+      std::printf("%8d | %10.1f %7.1f%% %8.1f | %10.1f %7.1f%% %8.1f | %10.1f %8.1f\n", n, n / best[0].seconds,
+                  share(best[0]), best[0].peakKiB / 1024.0, n / best[1].seconds, share(best[1]),
+                  best[1].peakKiB / 1024.0, n / direct.seconds, direct.peakKiB / 1024.0);
     }
     std::remove(out.c_str());
   } catch (const std::exception& e) {
