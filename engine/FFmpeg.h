@@ -432,6 +432,11 @@ class TCustomFFmpeg {
   // Writes a packet whose times are in tb, after the stream's bitstream
   // filters; a write failure is fatal.
   void mux_packet(AVFormatContext* s, AVPacket* pkt, TOutputStream* ost, AVRational tb);
+  void run_bitstream_filters(AVFormatContext* s, AVPacket* pkt, TOutputStream* ost, std::size_t stage,
+                             AVRational tb);
+  // The end of every stream to its bitstream filters, before the trailers.
+  void flush_bitstream_filters();
+  void write_packet(AVFormatContext* s, AVPacket* pkt, TOutputStream* ost, AVRational tb);
   void free_transcode_state();
 
   // ---- Stream copy (FFmpegCopy.cpp) ---------------------------------------

@@ -149,6 +149,7 @@ void TCustomFFmpeg::transcode_loop() {
       filter_video_output(Finput_streams[ost->source_index].get(), ost.get(),
                           static_cast<float>(ost->enc_ctx->global_quality));
   drain_encoders();
+  flush_bitstream_filters();
   for (TOutputFile& of : Foutput_files) {
     FLastWrite = ff::av_gettime();
     const int ret = ff::av_write_trailer(of.ctx.get());
@@ -204,20 +205,45 @@ void TCustomFFmpeg::pace_input(TInputStream* ist) {
 }
 
 void TCustomFFmpeg::mux_packet(AVFormatContext* s, AVPacket* pkt, TOutputStream* ost, AVRational tb) {
-  for (TBSFContext& b : ost->bitstream_filters) {
-    int ret = ff::av_bsf_send_packet(b.get(), pkt);
-    if (ret >= 0) ret = ff::av_bsf_receive_packet(b.get(), pkt);
-    if (ret == AVERROR(EAGAIN)) return;  // the filter keeps the data for its next output
-    if (ret < 0) {
-      const std::string text = ffutil::ErrorText(Format("%s failed for stream %d, codec %s", b->filter->name,
-                                                        pkt->stream_index, ost->enc ? ost->enc->name : "copy"),
-                                                 ret);
-      if (Fexit_on_error) FatalError(text);
-      Log(fflog::llError, text);
-      return;
-    }
-    tb = b->time_base_out;
+  run_bitstream_filters(s, pkt, ost, 0, tb);
+}
+
+// A filter may hold packets back or give several for one; each packet it
+// gives goes on through the rest of the chain. A null packet is the end of
+// the stream: it drains every filter from `stage` on, in order.
+void TCustomFFmpeg::run_bitstream_filters(AVFormatContext* s, AVPacket* pkt, TOutputStream* ost, std::size_t stage,
+                                          AVRational tb) {
+  if (stage == ost->bitstream_filters.size()) {
+    if (pkt) write_packet(s, pkt, ost, tb);
+    return;
   }
+  AVBSFContext* b = ost->bitstream_filters[stage].get();
+  const int stream_index = pkt ? pkt->stream_index : ost->index;
+  int ret = ff::av_bsf_send_packet(b, pkt);
+  if (ret >= 0) {
+    TPacket out(ff::av_packet_alloc());
+    if (!out) FatalError("Out of memory");
+    while ((ret = ff::av_bsf_receive_packet(b, out.get())) >= 0) {
+      run_bitstream_filters(s, out.get(), ost, stage + 1, b->time_base_out);
+      ff::av_packet_unref(out.get());
+    }
+    if (ret == AVERROR_EOF) run_bitstream_filters(s, nullptr, ost, stage + 1, b->time_base_out);
+    if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return;
+  }
+  const std::string text = ffutil::ErrorText(
+      Format("%s failed for stream %d, codec %s", b->filter->name, stream_index, ost->enc ? ost->enc->name : "copy"),
+      ret);
+  if (Fexit_on_error) FatalError(text);
+  Log(fflog::llError, text);
+}
+
+void TCustomFFmpeg::flush_bitstream_filters() {
+  for (auto& ost : Foutput_streams)
+    if (!ost->bitstream_filters.empty())
+      run_bitstream_filters(Foutput_files[ost->file_index].ctx.get(), nullptr, ost.get(), 0, AVRational{0, 1});
+}
+
+void TCustomFFmpeg::write_packet(AVFormatContext* s, AVPacket* pkt, TOutputStream* ost, AVRational tb) {
   ff::av_packet_rescale_ts(pkt, tb, ost->st->time_base);
   pkt->stream_index = ost->index;
   if (pkt->pts != AV_NOPTS_VALUE) ost->cur_pts = pkt->pts + pkt->duration;

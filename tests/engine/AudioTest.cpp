@@ -444,6 +444,29 @@ TEST_F(AudioTest, OptionsShapeTheSound) {
   }
 }
 
+TEST_F(AudioTest, BitstreamFiltersThatRegroupPacketsLoseNoSound) {
+  // pcm_rechunk holds small packets back, gives several for a large one and
+  // pads what it still holds at the end into a last packet of 1024 samples.
+  // The mono song is read in packets of 2048 samples; resampling makes
+  // packets of uneven sizes.
+  const std::string song = Song("song.wav", {"wav", "pcm_s16le", 44100, 1, 1.0});
+  const std::string file = (dir / "out.MKV").string();
+  for (const char* rate : {"", " -ar 32000"}) {
+    SCOPED_TRACE(rate);
+    ASSERT_EQ(Convert(song, std::string(" -c:a pcm_s16le") + rate, file), "");
+    const TWritten plain = ReadBack(file);
+    for (const char* bsf : {" -bsf:a pcm_rechunk", " -bsf:a pcm_rechunk,pcm_rechunk"}) {
+      SCOPED_TRACE(bsf);
+      enginetest::TLogCapture log;
+      ASSERT_EQ(Convert(song, std::string(" -c:a pcm_s16le") + rate + bsf, file), "");
+      const TWritten w = ReadBack(file);
+      EXPECT_GE(w.audio.samples, plain.audio.samples - 1e-6);
+      EXPECT_LT(w.audio.samples, plain.audio.samples + 1024.0 / plain.audio.rate);
+      EXPECT_EQ(log.Text().find("failed for stream"), std::string::npos) << log.Text();
+    }
+  }
+}
+
 TEST_F(AudioTest, TwoSoundTracksOfOneSong) {
   // Packed mono first, planar stereo second: the shared work buffer is
   // laid out anew for each.
