@@ -440,6 +440,8 @@ class TCustomFFmpeg {
   void free_transcode_state();
 
   // ---- Stream copy (FFmpegCopy.cpp) ---------------------------------------
+  // The text that refuses copying a stream of this type, or nullptr.
+  const char* stream_copy_conflict(AVMediaType type) const;
   int setup_stream_copy(TOutputStream* ost, TInputStream* ist);
   void copy_packet(TInputStream* ist, TOutputStream* ost, const AVPacket* pkt);
 

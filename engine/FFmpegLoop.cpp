@@ -246,6 +246,11 @@ void TCustomFFmpeg::flush_bitstream_filters() {
 void TCustomFFmpeg::write_packet(AVFormatContext* s, AVPacket* pkt, TOutputStream* ost, AVRational tb) {
   ff::av_packet_rescale_ts(pkt, tb, ost->st->time_base);
   pkt->stream_index = ost->index;
+  // Copied packets may repeat or go back in time; muxers take neither.
+  if (ost->stream_copy && pkt->dts != AV_NOPTS_VALUE) {
+    if (ost->last_dts != AV_NOPTS_VALUE && ost->last_dts >= pkt->dts) pkt->dts = ost->last_dts + 1;
+    if (pkt->pts != AV_NOPTS_VALUE && pkt->pts < pkt->dts) pkt->pts = pkt->dts;
+  }
   if (pkt->pts != AV_NOPTS_VALUE) ost->cur_pts = pkt->pts + pkt->duration;
   else if (pkt->dts != AV_NOPTS_VALUE) ost->cur_pts = pkt->dts + pkt->duration;
   ost->last_dts = pkt->dts;

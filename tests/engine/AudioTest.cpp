@@ -467,6 +467,40 @@ TEST_F(AudioTest, BitstreamFiltersThatRegroupPacketsLoseNoSound) {
   }
 }
 
+TEST_F(AudioTest, CopiedSoundKeepsItsPacketsInOrder) {
+  // The second song stamps every packet 0 (Matroska takes that); MP4 takes
+  // only rising decoding times. Its stamps carry no time, so the copy
+  // lasts only as long as its packet count in ticks and the last packet.
+  struct TCase {
+    const char* name;
+    TSong song;
+    double least;  // seconds of sound in the copy
+  } cases[] = {
+      {"song.MP3", {"mp3", "libmp3lame"}, 0.5},
+      {"flat.MKA", {"matroska", "libmp3lame", 44100, 2, 1.0, -1, 0, 0.0}, 0.02},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string song = Song(c.name, c.song);
+    const std::string file = (dir / "out.MP4").string();
+    ASSERT_EQ(Convert(song, " -c:a copy", file), "");
+    const TWritten w = ReadBack(file);
+    ASSERT_EQ(w.audioStreams, 1);
+    EXPECT_EQ(w.audio.codec, AV_CODEC_ID_MP3);
+    EXPECT_EQ(w.audio.rate, 44100);
+    EXPECT_GT(w.audio.samples, c.least);
+  }
+}
+
+TEST_F(AudioTest, CopyingSoundThatMustBeDecodedIsRefused) {
+  const std::string song = Song("song.MP3", {"mp3", "libmp3lame"});
+  const std::string file = (dir / "out.MKV").string();
+  EXPECT_EQ(Convert(song, " -c:a copy -vol 512", file), "-acodec copy and -vol are incompatible (frames are not decoded)");
+  EXPECT_EQ(Convert(song, " -c:a copy", file,
+                    [](engine::TCustomFFmpeg& e) { e.FOnAudioHook = [](auto...) {}; }),
+            "-acodec copy and AudioHook are incompatible (frames are not decoded)");
+}
+
 TEST_F(AudioTest, TwoSoundTracksOfOneSong) {
   // Packed mono first, planar stereo second: the shared work buffer is
   // laid out anew for each.
