@@ -87,6 +87,11 @@ class TCustomFFmpeg {
   // First entry named like opt up to its first ":"; the terminating entry
   // when none.
   static const TOptionDef* FindOptionDef(const TOptionDef* table, const std::string& name);
+  // The entry that handles opt: its own; the switch it turns off ("no" +
+  // switch, negated set); the generic one. "no" + anything else is no
+  // option unless the libraries know the whole name (noise_reduction).
+  // nullptr when nothing handles it.
+  static const TOptionDef* ResolveOption(const TOptionDef* table, const std::string& opt, bool& negated);
   static int FindOptionWord(int count, const std::vector<std::string>& words, const TOptionDef* table,
                             const std::string& name);
   // Frees and clears the options context and the generic option holders.

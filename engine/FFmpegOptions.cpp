@@ -5,6 +5,7 @@
 #include "engine/FFmpeg.h"
 #include "ffbind/AVUtilStubs.h"
 #include "log/FFLog.h"
+#include "util/FFOptions.h"
 #include "util/FFUtils.h"
 #include "util/OptionWords.h"
 
@@ -71,9 +72,9 @@ int TCustomFFmpeg::ParseOptionWords(TOptionsContext* o, int count, const std::ve
       }
       // Not halting: go on after the argument the option would have taken,
       // so that the argument is not taken for a word of its own.
-      const TOptionDef* e = FindOptionDef(table, opt);
-      if (e->name.empty() && !StartsWithNo(opt)) e = FindOptionDef(table, "default");
-      if (!e->name.empty() && (e->flags & ofHasArg) && i < count) ++i;
+      bool negated = false;
+      const TOptionDef* e = ResolveOption(table, opt, negated);
+      if (e && (e->flags & ofHasArg) && i < count) ++i;
     } else if (halt) {
       std::string text = w.empty() ? "Failed to parse options" : "Failed to parse options on " + w;
       return OptionFailure(text, -1);
@@ -84,18 +85,28 @@ int TCustomFFmpeg::ParseOptionWords(TOptionsContext* o, int count, const std::ve
   return 0;
 }
 
+const TOptionDef* TCustomFFmpeg::ResolveOption(const TOptionDef* table, const std::string& opt, bool& negated) {
+  negated = false;
+  const TOptionDef* e = FindOptionDef(table, opt);
+  if (!e->name.empty()) return e;
+  if (StartsWithNo(opt)) {
+    const TOptionDef* sw = FindOptionDef(table, opt.substr(2));
+    if (!sw->name.empty() && (sw->flags & ofBool)) {
+      negated = true;
+      return sw;
+    }
+    if (!ffutil::IsLibraryOption(opt)) return nullptr;
+  }
+  e = FindOptionDef(table, "default");
+  return e->name.empty() ? nullptr : e;
+}
+
 int TCustomFFmpeg::ApplyOption(TOptionsContext* o, const std::string& opt, const std::string* arg,
                                const TOptionDef* table) {
-  int value = 1;
-  const TOptionDef* e = FindOptionDef(table, opt);
-  if (e->name.empty() && StartsWithNo(opt)) {
-    e = FindOptionDef(table, opt.substr(2));
-    if (e->name.empty() || !(e->flags & ofBool))
-      return OptionFailure("Unrecognized option \"" + opt + "\"", AVERROR(EINVAL));
-    value = 0;
-  }
-  if (e->name.empty()) e = FindOptionDef(table, "default");
-  if (e->name.empty()) return OptionFailure("Unrecognized option \"" + opt + "\"", AVERROR(EINVAL));
+  bool negated = false;
+  const TOptionDef* e = ResolveOption(table, opt, negated);
+  if (!e) return OptionFailure("Unrecognized option \"" + opt + "\"", AVERROR(EINVAL));
+  const int value = negated ? 0 : 1;
 
   if ((e->flags & ofHasArg) && !arg)
     return OptionFailure("Missing argument for option \"" + opt + "\"", AVERROR(EINVAL));

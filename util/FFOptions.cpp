@@ -91,14 +91,30 @@ void TFFOptions::Release() {
   if (codec_opts) ff::av_dict_free(&codec_opts);
 }
 
-int opt_default(TFFOptions& options, const std::string& opt, const std::string& arg) {
-  const std::string stripped = opt.substr(0, std::min<std::size_t>(opt.find(':'), 127));
-  bool found = false;
+namespace {
 
+// A codec option by its name up to the specifier, or by the name without
+// a leading media letter ("vb" is "b").
+const AVOption* FindCodecOption(const std::string& opt) {
+  const std::string stripped = opt.substr(0, std::min<std::size_t>(opt.find(':'), 127));
   const AVClass* cc = ff::avcodec_get_class();
   const AVOption* o = FindInClass(cc, stripped.c_str(), 0, AV_OPT_SEARCH_CHILDREN);
   if (!o && !opt.empty() && (opt[0] == 'a' || opt[0] == 's' || opt[0] == 'v'))
     o = FindInClass(cc, opt.c_str() + 1, 0, 0);
+  return o;
+}
+
+const AVOption* FindScalerOption(const std::string& opt) { return FindInClass(ff::sws_get_class(), opt.c_str(), 0, 0); }
+
+}  // namespace
+
+bool IsLibraryOption(const std::string& opt) {
+  return FindCodecOption(opt) || FindFormatOption(opt.c_str()) || FindScalerOption(opt);
+}
+
+int opt_default(TFFOptions& options, const std::string& opt, const std::string& arg) {
+  bool found = false;
+  const AVOption* o = FindCodecOption(opt);
   if (o) {
     AddToDict(&options.codec_opts, o, opt, arg);
     found = true;
@@ -109,7 +125,7 @@ int opt_default(TFFOptions& options, const std::string& opt, const std::string& 
     found = true;
   }
 
-  if (FindInClass(ff::sws_get_class(), opt.c_str(), 0, 0)) {
+  if (FindScalerOption(opt)) {
     int ret = options.sws_opts ? ff::av_opt_set(options.sws_opts, opt.c_str(), arg.c_str(), 0) : AVERROR(EINVAL);
     if (ret < 0) {
       Fail("Error setting option \"" + opt + "\"");

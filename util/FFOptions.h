@@ -44,6 +44,9 @@ inline constexpr int kOptionNotFound = AVERROR_OPTION_NOT_FOUND;
 // "Error setting option \"%s\"" and the library's code.
 int opt_default(TFFOptions& options, const std::string& opt, const std::string& arg);
 
+// Whether opt_default would take the option; nothing is stored.
+bool IsLibraryOption(const std::string& opt);
+
 // 1 when the stream matches the specifier, 0 when not, AVERROR(EINVAL)
 // (logged) for an invalid specifier. Forms: "" (all), N (index), v|a|s|d|t
 // [:N] (type, N-th of that type), p:ID[:N] (program, its N-th stream).

@@ -199,11 +199,13 @@ TEST_F(OptionParsingTest, StoredValues) {
   e.ParseOptions(
       "-re -nore -vsync -1 -b 1M -vtag DIVX -atag mp4a -vframes 100 -aq 3 -absf aac_adtstoasc -vcodec mpeg4 "
       "-acodec mp2 -t 1.5 -ss 00:00:02 -fs 1000 -muxdelay 0.5 -copyinkf -force_fps:v -nostats -h -AudioHook -Join "
-      "-map_metadata:s:0 1:g -metadata title=Holiday -attach cover.jpg -vstats_file stats.log");
+      "-map_metadata:s:0 1:g -metadata title=Holiday -attach cover.jpg -vstats_file stats.log "
+      "-noise_reduction 300");
   const auto& o = e.optctx;
   EXPECT_EQ(o.rate_emu, 0);
   EXPECT_EQ(e.Fvideo_sync_method, -1);
   EXPECT_EQ(DictValue(e.FOptions.codec_opts, "b:v"), "1M");
+  EXPECT_EQ(DictValue(e.FOptions.codec_opts, "noise_reduction"), "300");  // a library option, not "no" + switch
   ASSERT_EQ(o.codec_tags.size(), 2u);
   EXPECT_EQ(o.codec_tags[0].specifier, "v");
   EXPECT_EQ(o.codec_tags[1].specifier, "a");
