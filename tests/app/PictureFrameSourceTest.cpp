@@ -4,6 +4,7 @@
 
 #include <QColor>
 #include <QImage>
+#include <QImageWriter>
 #include <QString>
 #include <cstdlib>
 #include <filesystem>
@@ -127,21 +128,74 @@ TEST_F(PictureFrameSourceTest, ThreePicturesTimedOrAtTheFrameRate) {
   }
 }
 
+// The colour at x, y of a painted bgr24 canvas.
+QColor Pixel(platform::TBitmap& canvas, int x, int y) {
+  const std::uint8_t* p = canvas.ScanLine(y) + 3 * x;
+  return QColor(p[2], p[1], p[0]);
+}
+
+bool Near(QColor a, QColor b, int tolerance) {
+  return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance &&
+         std::abs(a.blue() - b.blue()) <= tolerance;
+}
+
 TEST_F(PictureFrameSourceTest, StretchesOverTheWholeSurface) {
-  QImage halves(2, 1, QImage::Format_RGB32);
-  halves.setPixelColor(0, 0, Qt::red);
-  halves.setPixelColor(1, 0, Qt::blue);
+  // Red left half, blue right half, in a picture of another shape: the
+  // halves cover the surface's halves edge to edge.
+  QImage halves(4, 1, QImage::Format_RGB32);
+  for (int x = 0; x < 4; ++x) halves.setPixelColor(x, 0, x < 2 ? Qt::red : Qt::blue);
   source.Pictures = {Write("halves.bmp", halves, "BMP")};
   platform::TBitmap canvas(kWidth, kHeight, platform::pf24bit);
   TInputFrameInfo info{};
   info.FrameNumber = 1;
   ASSERT_EQ(source.ReadFrameCanvas(&adapter, canvas, &info), 0);
   for (int y = 0; y < kHeight; ++y)
-    for (int x = 0; x < kWidth; ++x) {
-      const std::uint8_t* p = canvas.ScanLine(y) + 3 * x;
-      const QColor expected = x < kWidth / 2 ? QColor(Qt::red) : QColor(Qt::blue);
-      EXPECT_EQ(QColor(p[2], p[1], p[0]), expected) << x << "," << y;
-    }
+    for (int x : {0, 1, kWidth - 2, kWidth - 1})
+      EXPECT_EQ(Pixel(canvas, x, y), QColor(x < kWidth / 2 ? Qt::red : Qt::blue)) << x << "," << y;
+}
+
+TEST_F(PictureFrameSourceTest, ShrinksSmoothly) {
+  // One-pixel black and white stripes at half size average to grey;
+  // dropping pixels instead would leave black or white.
+  QImage stripes(2 * kWidth, 2 * kHeight, QImage::Format_RGB32);
+  for (int y = 0; y < stripes.height(); ++y)
+    for (int x = 0; x < stripes.width(); ++x) stripes.setPixelColor(x, y, x % 2 ? Qt::white : Qt::black);
+  for (const char* format : {"BMP", "JPEG"}) {
+    SCOPED_TRACE(format);
+    const std::string path = (folder / (std::string("stripes.") + format)).string();
+    QImageWriter writer(QString::fromStdString(path), format);
+    writer.setQuality(100);
+    ASSERT_TRUE(writer.write(stripes));
+    source.Pictures = {path};
+    platform::TBitmap canvas(kWidth, kHeight, platform::pf24bit);
+    TInputFrameInfo info{};
+    info.FrameNumber = 1;
+    ASSERT_EQ(source.ReadFrameCanvas(&adapter, canvas, &info), 0);
+    for (int y = 0; y < kHeight; ++y)
+      for (int x = 0; x < kWidth; ++x)
+        EXPECT_TRUE(Near(Pixel(canvas, x, y), QColor(128, 128, 128), 48)) << x << "," << y;
+  }
+}
+
+TEST_F(PictureFrameSourceTest, CameraOrientationMarkIsApplied) {
+  // Stored red left, blue right, marked "turn a quarter clockwise": it is
+  // shown red on top, blue below.
+  QImage stored(64, 32, QImage::Format_RGB32);
+  for (int y = 0; y < stored.height(); ++y)
+    for (int x = 0; x < stored.width(); ++x) stored.setPixelColor(x, y, x < 32 ? Qt::red : Qt::blue);
+  const std::string path = (folder / "turned.jpg").string();
+  QImageWriter writer(QString::fromStdString(path), "JPEG");
+  writer.setTransformation(QImageIOHandler::TransformationRotate90);
+  ASSERT_TRUE(writer.write(stored)) << writer.errorString().toStdString();
+  source.Pictures = {path};
+  platform::TBitmap canvas(kWidth, kHeight, platform::pf24bit);
+  TInputFrameInfo info{};
+  info.FrameNumber = 1;
+  ASSERT_EQ(source.ReadFrameCanvas(&adapter, canvas, &info), 0);
+  for (int x = 0; x < kWidth; ++x) {
+    EXPECT_TRUE(Near(Pixel(canvas, x, 0), Qt::red, 40)) << x;
+    EXPECT_TRUE(Near(Pixel(canvas, x, kHeight - 1), Qt::blue, 40)) << x;
+  }
 }
 
 TEST_F(PictureFrameSourceTest, ExtensionChoosesTheReader) {
