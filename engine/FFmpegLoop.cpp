@@ -219,22 +219,28 @@ void TCustomFFmpeg::run_bitstream_filters(AVFormatContext* s, AVPacket* pkt, TOu
   }
   AVBSFContext* b = ost->bitstream_filters[stage].get();
   const int stream_index = pkt ? pkt->stream_index : ost->index;
+  auto report = [&](int ret) {
+    const std::string text = ffutil::ErrorText(
+        Format("%s failed for stream %d, codec %s", b->filter->name, stream_index, ost->enc ? ost->enc->name : "copy"),
+        ret);
+    if (Fexit_on_error) FatalError(text);
+    Log(fflog::llError, text);
+  };
   int ret = ff::av_bsf_send_packet(b, pkt);
-  if (ret >= 0) {
-    TPacket out(ff::av_packet_alloc());
-    if (!out) FatalError("Out of memory");
-    while ((ret = ff::av_bsf_receive_packet(b, out.get())) >= 0) {
-      run_bitstream_filters(s, out.get(), ost, stage + 1, b->time_base_out);
-      ff::av_packet_unref(out.get());
-    }
-    if (ret == AVERROR_EOF) run_bitstream_filters(s, nullptr, ost, stage + 1, b->time_base_out);
-    if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return;
+  if (ret < 0) {
+    // A packet the filter refused goes on as it is.
+    report(ret);
+    if (pkt) run_bitstream_filters(s, pkt, ost, stage + 1, tb);
+    return;
   }
-  const std::string text = ffutil::ErrorText(
-      Format("%s failed for stream %d, codec %s", b->filter->name, stream_index, ost->enc ? ost->enc->name : "copy"),
-      ret);
-  if (Fexit_on_error) FatalError(text);
-  Log(fflog::llError, text);
+  TPacket out(ff::av_packet_alloc());
+  if (!out) FatalError("Out of memory");
+  while ((ret = ff::av_bsf_receive_packet(b, out.get())) >= 0) {
+    run_bitstream_filters(s, out.get(), ost, stage + 1, b->time_base_out);
+    ff::av_packet_unref(out.get());
+  }
+  if (ret == AVERROR_EOF) run_bitstream_filters(s, nullptr, ost, stage + 1, b->time_base_out);
+  else if (ret != AVERROR(EAGAIN)) report(ret);
 }
 
 void TCustomFFmpeg::flush_bitstream_filters() {
