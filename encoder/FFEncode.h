@@ -11,8 +11,9 @@
 // OnProgress, OnTerminate and OnBeforeFindStreamInfo reach the handler on
 // the main thread when TriggerEventInMainThread is true (the worker waits
 // meanwhile, so the main thread must keep serving hand-offs and may only
-// use the non-waiting Stop from inside such a handler); the frame hooks
-// and the audio hook always run on the worker. OnTerminate never makes a worker wait: a
+// use the non-waiting Stop from inside such a handler), and so does
+// OnPreviewBitmap; the video, frame and audio hooks always run on the
+// worker. OnTerminate never makes a worker wait: a
 // delivery thread waits instead.
 //
 // Failures: building calls return a negative number and leave the text in
@@ -43,6 +44,8 @@ using TProgressEvent = std::function<void(void* Sender, const TProgressInfo* APr
 // Sender is the task being opened (a TFFmpeg).
 using TBeforeFindStreamInfoEvent = std::function<void(void* Sender, AVFormatContext* AFormatContext)>;
 using TFrameHookEvent = std::function<void(void* Sender, TFrameHookInfo* AFrameHookInfo)>;
+using TVideoHookEvent = std::function<void(void* Sender, THookInfo* AHookInfo)>;
+using TPreviewBitmapEvent = std::function<void(void* Sender, const TPreviewInfo& APreviewInfo)>;
 // Every decoded audio frame of a task whose output asked for it, on the
 // worker: ASize bytes of packed samples that the handler may change.
 using TAudioHookEvent = std::function<void(void* Sender, std::int32_t ATaskIndex, std::int64_t APTS,
@@ -123,6 +126,9 @@ class TCustomEncoder : public platform::TFFBaseComponent {
   void SetUserData(void* AValue) { FData = AValue; }
   bool HaltOnInvalidOption() const { return FHaltOnInvalidOption; }
   void SetHaltOnInvalidOption(bool AValue) { FHaltOnInvalidOption = AValue; }
+  // Both apply to every task, also while it runs, and to tasks added later.
+  // Preview: a preview window (not in this build: nothing is shown).
+  // PreviewBitmap: OnPreviewBitmap receives encoded pictures.
   bool Preview() const { return FPreview; }
   void SetPreview(bool AValue);
   bool PreviewBitmap() const { return FPreviewBitmap; }
@@ -139,16 +145,24 @@ class TCustomEncoder : public platform::TFFBaseComponent {
   TProgressEvent OnProgress;
   TTerminateEvent OnTerminate;
   TBeforeFindStreamInfoEvent OnBeforeFindStreamInfo;
+  TVideoHookEvent OnVideoInputHook;
+  TVideoHookEvent OnVideoOutputHook;
   TFrameHookEvent OnFrameInputHook;
   TFrameHookEvent OnFrameOutputHook;
+  TPreviewBitmapEvent OnPreviewBitmap;
   TAudioHookEvent OnAudioHook;
 
  protected:
   // Dispatchers of the tasks' engine events.
+  virtual void DoVideoInputHook(TFFmpeg* ATask, platform::TBitmap& ABitmap, int AFrameNumber, std::int64_t APTS,
+                                bool& AUpdate, bool& AStopHook);
+  virtual void DoVideoOutputHook(TFFmpeg* ATask, platform::TBitmap& ABitmap, int AFrameNumber, std::int64_t APTS,
+                                 bool& AUpdate, bool& AStopHook);
   virtual void DoFrameInputHook(TFFmpeg* ATask, AVFrame* APicture, AVPixelFormat APixFmt, int AFrameNumber,
                                 int AWidth, int AHeight, std::int64_t APTS);
   virtual void DoFrameOutputHook(TFFmpeg* ATask, AVFrame* APicture, AVPixelFormat APixFmt, int AFrameNumber,
                                  int AWidth, int AHeight, std::int64_t APTS);
+  virtual void DoPreviewBitmap(TFFmpeg* ATask, platform::TBitmap& ABitmap, int AFrameNumber, std::int64_t APTS);
   virtual void DoProgress(TFFmpeg* ATask, std::int32_t AFileIndex, std::int32_t AFrameNumber, std::int32_t AFPS,
                           float AQuality, float ABitRate, std::int64_t ACurrentSize, std::int64_t ACurrentDuration,
                           std::int64_t ATotalDuration);
@@ -169,6 +183,10 @@ class TCustomEncoder : public platform::TFFBaseComponent {
   // or -1 after an exception.
   int OpenOrUndo(TFFmpeg* ATask, const std::function<int()>& AOpen, const std::function<void()>& AUndo);
   void ConnectRunEvents(TFFmpeg* ATask);
+  void DispatchVideoHook(const TVideoHookEvent& AEvent, TFFmpeg* ATask, platform::TBitmap& ABitmap, int AFrameNumber,
+                         std::int64_t APTS, bool& AUpdate, bool& AStopHook);
+  // The task's post-hook set with Preview and PreviewBitmap applied.
+  void ApplyPreviewSettings(TFFmpeg* ATask) const;
   void DispatchFrameHook(const TFrameHookEvent& AEvent, TFFmpeg* ATask, AVFrame* APicture, AVPixelFormat APixFmt,
                          int AFrameNumber, int AWidth, int AHeight, std::int64_t APTS);
   // Runs fn on the main thread when TriggerEventInMainThread, else here.
@@ -200,12 +218,16 @@ class TCustomEncoder : public platform::TFFBaseComponent {
   TProgressInfo FProgressInfo;
   TTerminateInfo FTerminateInfo;
   TFrameHookInfo FFrameHookInfo;
+  THookInfo FVideoHookInfo;
+  TPreviewInfo FPreviewInfo;
 
   std::mutex FProgressLock;
   // Recursive: in Start(0) the terminate handler runs under it and may
   // call Stop, and a task that cannot start ends inside StartNextTask.
   std::recursive_mutex FTerminateLock;
   std::mutex FFrameHookLock;
+  std::mutex FVideoHookLock;
+  std::mutex FPreviewLock;
   std::mutex FFindStreamLock;
   std::mutex FAudioHookLock;
 

@@ -196,6 +196,41 @@ void TCustomEncoder::DoAudioHook(TFFmpeg* ATask, std::int64_t APTS, std::uint8_t
   OnAudioHook(this, FFFmpegList.IndexOf(ATask), APTS, ASample, ASize, ASampleRate, AChannels, ASampleFormat);
 }
 
+void TCustomEncoder::DoPreviewBitmap(TFFmpeg* ATask, platform::TBitmap& ABitmap, int AFrameNumber,
+                                     std::int64_t APTS) {
+  if (!OnPreviewBitmap) return;
+  std::lock_guard guard(FPreviewLock);
+  FPreviewInfo = {FFFmpegList.IndexOf(ATask), &ABitmap, AFrameNumber, APTS};
+  Deliver([this] { OnPreviewBitmap(this, FPreviewInfo); });
+}
+
+void TCustomEncoder::DispatchVideoHook(const TVideoHookEvent& AEvent, TFFmpeg* ATask, platform::TBitmap& ABitmap,
+                                       int AFrameNumber, std::int64_t APTS, bool& AUpdate, bool& AStopHook) {
+  if (!AEvent) return;
+  std::lock_guard guard(FVideoHookLock);
+  FVideoHookInfo = {FFFmpegList.IndexOf(ATask), &ABitmap, AFrameNumber, APTS, AUpdate, AStopHook};
+  ABitmap.Lock();
+  try {
+    AEvent(this, &FVideoHookInfo);
+  } catch (...) {
+    ABitmap.Unlock();
+    throw;
+  }
+  ABitmap.Unlock();
+  AUpdate = FVideoHookInfo.Update;
+  AStopHook = FVideoHookInfo.StopHook;
+}
+
+void TCustomEncoder::DoVideoInputHook(TFFmpeg* ATask, platform::TBitmap& ABitmap, int AFrameNumber,
+                                      std::int64_t APTS, bool& AUpdate, bool& AStopHook) {
+  DispatchVideoHook(OnVideoInputHook, ATask, ABitmap, AFrameNumber, APTS, AUpdate, AStopHook);
+}
+
+void TCustomEncoder::DoVideoOutputHook(TFFmpeg* ATask, platform::TBitmap& ABitmap, int AFrameNumber,
+                                       std::int64_t APTS, bool& AUpdate, bool& AStopHook) {
+  DispatchVideoHook(OnVideoOutputHook, ATask, ABitmap, AFrameNumber, APTS, AUpdate, AStopHook);
+}
+
 void TCustomEncoder::DispatchFrameHook(const TFrameHookEvent& AEvent, TFFmpeg* ATask, AVFrame* APicture,
                                        AVPixelFormat APixFmt, int AFrameNumber, int AWidth, int AHeight,
                                        std::int64_t APTS) {

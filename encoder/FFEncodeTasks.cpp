@@ -18,9 +18,7 @@ void RefuseUnavailableSwitches(const TOutputOptions& o) {
   const struct {
     bool requested;
     const char* name;
-  } switches[] = {{o.VideoInputHook, "VideoInputHook"},
-                  {o.VideoOutputHook, "VideoOutputHook"},
-                  {o.Join, "Join"}};
+  } switches[] = {{o.Join, "Join"}};
   for (const auto& s : switches)
     if (s.requested) throw std::runtime_error(std::string("Output switch ") + s.name + " is not available");
 }
@@ -42,6 +40,9 @@ TCustomEncoder::~TCustomEncoder() {
   OnBeforeFindStreamInfo = nullptr;
   OnFrameInputHook = nullptr;
   OnFrameOutputHook = nullptr;
+  OnVideoInputHook = nullptr;
+  OnVideoOutputHook = nullptr;
+  OnPreviewBitmap = nullptr;
   OnAudioHook = nullptr;
   {
     // A worker may still be leaving DoTerminate.
@@ -107,7 +108,10 @@ int TCustomEncoder::AddTask(const std::string& AFileName, PInputOptions AOptions
     task->FOnBeforeFindStreamInfo = [this, t](engine::TCustomFFmpeg*, AVFormatContext* context) {
       DoBeforeFindStreamInfo(t, context);
     };
+    task->FOnPreviewBitmap = [this, t](engine::TCustomFFmpeg*, platform::TBitmap& bitmap, int frameNumber,
+                                       std::int64_t pts) { DoPreviewBitmap(t, bitmap, frameNumber, pts); };
     task->Parent = this;
+    ApplyPreviewSettings(t);
     task->SetHaltOnInvalidOption(FHaltOnInvalidOption);
     const int result = OpenTaskInput(t, AFileName, AOptions);
     if (result < 0) {
@@ -176,6 +180,16 @@ int TCustomEncoder::OpenTaskOutput(TFFmpeg* ATask, const std::string& AFileName,
       ATask->FOnAudioHook = [this, ATask](engine::TCustomFFmpeg*, std::int64_t pts, std::uint8_t* sample, int size,
                                           int sampleRate, int channels, AVSampleFormat sampleFormat) {
         DoAudioHook(ATask, pts, sample, size, sampleRate, channels, sampleFormat);
+      };
+    if (AOptions->VideoInputHook)
+      ATask->FOnInputVideoHook = [this, ATask](engine::TCustomFFmpeg*, platform::TBitmap& bitmap, int frameNumber,
+                                               std::int64_t pts, bool& update, bool& stop) {
+        DoVideoInputHook(ATask, bitmap, frameNumber, pts, update, stop);
+      };
+    if (AOptions->VideoOutputHook)
+      ATask->FOnOutputVideoHook = [this, ATask](engine::TCustomFFmpeg*, platform::TBitmap& bitmap, int frameNumber,
+                                                std::int64_t pts, bool& update, bool& stop) {
+        DoVideoOutputHook(ATask, bitmap, frameNumber, pts, update, stop);
       };
     if (AOptions->FrameInputHook)
       ATask->FOnInputFrameHook = [this, ATask](engine::TCustomFFmpeg*, AVFrame* picture, AVPixelFormat pixFmt,
@@ -274,9 +288,23 @@ TOutputOptions TCustomEncoder::OutputOptions(int TaskIndex, int FileIndex) const
 
 // The engine of this build has no preview painting or preview bitmap yet:
 // the value is kept for the tasks that will take it.
-void TCustomEncoder::SetPreview(bool AValue) { FPreview = AValue; }
+void TCustomEncoder::ApplyPreviewSettings(TFFmpeg* ATask) const {
+  using E = engine::TCustomFFmpeg;
+  E::TPostHooks hooks = ATask->PostHooks() & ~static_cast<E::TPostHooks>(E::phPreview | E::phBitmap);
+  if (FPreview) hooks |= E::phPreview;
+  if (FPreviewBitmap) hooks |= E::phBitmap;
+  ATask->SetPostHooksLocked(hooks);
+}
 
-void TCustomEncoder::SetPreviewBitmap(bool AValue) { FPreviewBitmap = AValue; }
+void TCustomEncoder::SetPreview(bool AValue) {
+  FPreview = AValue;
+  for (int i = 0; i < FFFmpegList.Count(); ++i) ApplyPreviewSettings(FFFmpegList.Get(i));
+}
+
+void TCustomEncoder::SetPreviewBitmap(bool AValue) {
+  FPreviewBitmap = AValue;
+  for (int i = 0; i < FFFmpegList.Count(); ++i) ApplyPreviewSettings(FFFmpegList.Get(i));
+}
 
 void TCustomEncoder::SetProgressInterval(std::int32_t AValue) { FProgressInterval = AValue < 100 ? 100 : AValue; }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "ffbind/FFHeaders.h"
+#include "platform/Bitmap.h"
 
 namespace encoder {
 
@@ -67,6 +68,28 @@ struct TTerminateInfo {
   bool Finished = false;
   bool Exception = false;
   std::string ExceptionMsg;
+};
+
+// Passed by pointer to OnVideoInputHook / OnVideoOutputHook on the task's
+// worker thread: the picture on a drawing surface (locked meanwhile). With
+// Update (true on entry) what the handler painted goes back into the
+// picture; StopHook ends the hook for the rest of the task's run.
+struct THookInfo {
+  std::int32_t TaskIndex = 0;
+  platform::TBitmap* Bitmap = nullptr;
+  std::int32_t FrameNumber = 0;
+  std::int64_t PTS = 0;  // microseconds
+  bool Update = true;
+  bool StopHook = false;
+};
+
+// Passed to OnPreviewBitmap: an encoded picture of a task, at most once per
+// preview interval, while PreviewBitmap is on.
+struct TPreviewInfo {
+  std::int32_t TaskIndex = 0;
+  platform::TBitmap* Bitmap = nullptr;
+  std::int32_t FrameNumber = 0;
+  std::int64_t PTS = 0;  // microseconds
 };
 
 // Passed by pointer to OnFrameInputHook / OnFrameOutputHook on the task's

@@ -13,6 +13,9 @@ TFFmpeg::~TFFmpeg() {
   FOnBeforeFindStreamInfo = nullptr;
   FOnInputFrameHook = nullptr;
   FOnOutputFrameHook = nullptr;
+  FOnInputVideoHook = nullptr;
+  FOnOutputVideoHook = nullptr;
+  FOnPreviewBitmap = nullptr;
   FOnAudioHook = nullptr;
   // The probes borrow the engine's contexts: they go first.
   FDecoders.clear();

@@ -56,8 +56,6 @@ class TFFmpeg : public engine::TCustomFFmpeg {
   void SetTimeouts(std::int32_t AReadTimeout, std::int32_t AWriteTimeout);
   std::int64_t ReportIntervalMicroseconds() const { return ReportInterval; }
   void SetReportIntervalMicroseconds(std::int64_t AValue) { ReportInterval = AValue; }
-  // Bits per pixel of the pictures handed to the video bitmap hooks.
-  void SetBitsPixel(std::int32_t ABitsPixel) { FVideoHookBitsPixel = ABitsPixel; }
   // Drops the options parsed for a file whose opening failed, so that they
   // cannot apply to the next file.
   void DiscardPendingOptions() { ResetOptionsContext(&optctx, false); }

@@ -34,6 +34,7 @@
 #include "log/FFLog.h"
 #include "platform/Event.h"
 #include "util/FFOptions.h"
+#include "util/FormatConverter.h"
 
 namespace engine {
 
@@ -203,8 +204,6 @@ class TCustomFFmpeg {
   float Fdts_delta_threshold = 10.0f;
   std::int32_t Fprint_stats = 1;
   bool Fusing_vhook = false;
-  // Bits per pixel of the hook picture converters (-VideoHookBitsPixel).
-  std::int32_t FVideoHookBitsPixel = 0;
 
   // ---- Shared by the conversion files and the control file ---------------
   // The control file (engine/FFmpegControl.cpp) sets the interrupt
@@ -299,7 +298,6 @@ class TCustomFFmpeg {
   // Time-outs of blocking reads and writes, milliseconds; 0 or less: none.
   std::int32_t FReadTimeout = 30000;
   std::int32_t FWriteTimeout = 30000;
-  std::int64_t PreviewInterval = 100000;  // microseconds between previews
 
   // Every opened encoder and decoder is registered, so that each is closed
   // whatever happens to the run.
@@ -503,7 +501,49 @@ class TCustomFFmpeg {
                                              int AFrameNumber, int AWidth, int AHeight, std::int64_t APTS)>;
   TFrameHookEvent FOnInputFrameHook, FOnOutputFrameHook;
 
+  // Bitmap hooks: the same pictures on a drawing surface of the hook depth.
+  // AUpdate (true on entry) asks for the painted surface to go back into
+  // the picture; AStopHook ends the hook for the rest of the run.
+  using TVideoHookEvent = std::function<void(TCustomFFmpeg* Sender, platform::TBitmap& ABitmap, int AFrameNumber,
+                                             std::int64_t APTS, bool& AUpdate, bool& AStopHook)>;
+  TVideoHookEvent FOnInputVideoHook, FOnOutputVideoHook;
+  // An encoded picture as a surface, at most once per PreviewInterval,
+  // while phBitmap is among the post hooks.
+  using TPreviewBitmapEvent =
+      std::function<void(TCustomFFmpeg* Sender, platform::TBitmap& ABitmap, int AFrameNumber, std::int64_t APTS)>;
+  TPreviewBitmapEvent FOnPreviewBitmap;
+  std::int64_t PreviewInterval = 100000;  // microseconds between previews
+
+  enum TPostHook : unsigned { phPreview = 1, phBitmap = 2, phHBITMAP = 4 };
+  using TPostHooks = unsigned;
+  TPostHooks PostHooks() const { return FPostHooks; }
+  // The conversion thread's own change of the set.
+  void SetPostHooks(TPostHooks hooks) { FPostHooks = hooks; }
+  // From another thread while a conversion may run.
+  void SetPostHooksLocked(TPostHooks hooks);
+  // Bits per pixel of both hook surfaces: 8, 15, 16, 24 or 32; anything
+  // else raises std::invalid_argument "Invalid BitsPixel %d".
+  void SetBitsPixel(int bits);
+
  protected:
+  // Picture <-> surface for a bitmap hook. bitmapValid tells whether the
+  // converter's surface still shows the picture afterwards. Removes the
+  // hook when it asks to stop or its picture cannot be converted.
+  void run_bitmap_hook(TVideoHookEvent& hook, ffutil::TFormatConverter& converter, bool& bitmapValid,
+                       std::int64_t pts, int frameNumber, AVFrame* picture);
+  // The output hooks on the picture about to be encoded; bitmapValid as
+  // above, for the post hooks.
+  void run_output_hooks(AVFrame* picture, int frameNumber, std::int64_t pts, bool& bitmapValid);
+  void run_post_hooks(AVFrame* picture, bool bitmapValid, std::int64_t pts, int frameNumber);
+
+  ffutil::TFormatConverter FInputVideoHook;
+  struct TPostHookContext {
+    ffutil::TFormatConverter Converter;  // output bitmap hook and preview
+    std::int64_t preview_last_time = 0;  // microseconds
+  } FOutputVideoHook;
+  // Read by the conversion thread without the post-hook lock.
+  std::atomic<TPostHooks> FPostHooks{0};
+  bool FPostHooksChanged = false;  // changed from outside since the last preview
 
  private:
   // Option fields to their reset values (part of ResetState).

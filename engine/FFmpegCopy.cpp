@@ -24,9 +24,12 @@ const char* TCustomFFmpeg::stream_copy_conflict(AVMediaType type) const {
     if (Faudio_volume != 256) return "-acodec copy and -vol are incompatible (frames are not decoded)";
     if (FOnAudioHook) return "-acodec copy and AudioHook are incompatible (frames are not decoded)";
   } else if (type == AVMEDIA_TYPE_VIDEO) {
+    if (FOnInputVideoHook || FOnOutputVideoHook)
+      return "-vcodec copy and VideoHook are incompatible (frames are not decoded)";
     if (FOnInputFrameHook || FOnOutputFrameHook)
       return "-vcodec copy and FrameHook are incompatible (frames are not decoded)";
     if (Fusing_vhook) return "-vcodec copy and -vhook are incompatible (frames are not decoded)";
+    if (FPostHooks) return "-vcodec copy and PostHooks are incompatible (frames are not decoded)";
   }
   return nullptr;
 }

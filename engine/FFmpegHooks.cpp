@@ -1,10 +1,126 @@
-// Video hook modules named by -vhook.
+// Hooks on the pictures of a conversion: bitmap hooks (pictures on a
+// drawing surface), the post hooks that hand out preview bitmaps, and the
+// video hook modules named by -vhook.
+#include <exception>
+#include <mutex>
+
 #include "engine/FFmpeg.h"
+#include "ffbind/AVUtilStubs.h"
 
 namespace engine {
+namespace {
+
+// Post-hook sets of every engine change under one lock, as the encoder
+// changes them from the main thread while conversions run.
+std::mutex& PostHookLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+ffutil::TAVPicture PictureOf(const AVFrame* frame) {
+  ffutil::TAVPicture picture;
+  for (int i = 0; i < 4; ++i) {
+    picture.data[i] = frame->data[i];
+    picture.linesize[i] = frame->linesize[i];
+  }
+  return picture;
+}
+
+}  // namespace
 
 // The module loader is not part of this build yet: every module is refused,
 // which makes -vhook fail with its own text instead of being ignored.
 int TCustomFFmpeg::AddFrameHook(const std::vector<std::string>&) { return AVERROR(ENOSYS); }
+
+void TCustomFFmpeg::SetPostHooksLocked(TPostHooks hooks) {
+  std::lock_guard guard(PostHookLock());
+  FPostHooks = hooks;
+  FPostHooksChanged = true;
+}
+
+void TCustomFFmpeg::SetBitsPixel(int bits) {
+  FInputVideoHook.SetBitsPixel(bits);
+  FOutputVideoHook.Converter.SetBitsPixel(bits);
+}
+
+void TCustomFFmpeg::run_bitmap_hook(TVideoHookEvent& hook, ffutil::TFormatConverter& converter, bool& bitmapValid,
+                                    std::int64_t pts, int frameNumber, AVFrame* picture) {
+  const AVPixelFormat format = static_cast<AVPixelFormat>(picture->format);
+  ffutil::TAVPicture view = PictureOf(picture);
+  bool update = true, stop = false;
+  if (!converter.PictureToRGB(&view, format, picture->width, picture->height, true)) {
+    Log(fflog::llError, converter.LastErrMsg());
+    stop = true;
+    bitmapValid = false;
+  } else {
+    try {
+      hook(this, converter.Bitmap(), frameNumber, pts, update, stop);
+    } catch (const std::exception& e) {
+      Log(fflog::llError, std::string("Error occurs VideoHook event: ") + e.what());
+      update = false;
+    } catch (...) {
+      Log(fflog::llError, "Error occurs VideoHook event: unknown exception");
+      update = false;
+    }
+    // After an update the surface and the picture agree; without one the
+    // surface may show what the hook painted but the picture does not.
+    bitmapValid = update;
+    if (update) {
+      converter.BitmapToRGB();
+      // A picture used in place already has the surface's pixels.
+      if (converter.RGBPictureRef() == converter.RGBPicture() &&
+          !converter.RGBToPicture(&view, format, picture->width, picture->height)) {
+        Log(fflog::llError, converter.LastErrMsg());
+        stop = true;
+        bitmapValid = false;
+      }
+    }
+  }
+  if (stop) hook = nullptr;
+}
+
+void TCustomFFmpeg::run_output_hooks(AVFrame* picture, int frameNumber, std::int64_t pts, bool& bitmapValid) {
+  bitmapValid = false;
+  // The encoder gets what the hooks leave, so they work on pixels of
+  // their own, never on a picture the filters still share.
+  if (ff::av_frame_make_writable(picture) < 0) {
+    Log(fflog::llError, "hook buf malloc error.");
+    return;
+  }
+  if (FOnOutputVideoHook)
+    run_bitmap_hook(FOnOutputVideoHook, FOutputVideoHook.Converter, bitmapValid, pts, frameNumber, picture);
+  if (FOnOutputFrameHook) {
+    FOnOutputFrameHook(this, picture, static_cast<AVPixelFormat>(picture->format), frameNumber, picture->width,
+                       picture->height, pts);
+    bitmapValid = false;  // the picture may have changed under the surface
+  }
+}
+
+void TCustomFFmpeg::run_post_hooks(AVFrame* picture, bool bitmapValid, std::int64_t pts, int frameNumber) {
+  std::lock_guard guard(PostHookLock());
+  TPostHooks hooks = FPostHooks;
+  TPostHookContext& ctx = FOutputVideoHook;
+  const std::int64_t now = ff::av_gettime();
+  auto convert = [&] {
+    if (bitmapValid && !FPostHooksChanged) return true;
+    ffutil::TAVPicture view = PictureOf(picture);
+    return ctx.Converter.PictureToRGB(&view, static_cast<AVPixelFormat>(picture->format), picture->width,
+                                      picture->height, true);
+  };
+  if ((hooks & phBitmap) && FOnPreviewBitmap) {
+    if (now - ctx.preview_last_time > PreviewInterval) {
+      if (convert()) {
+        FOnPreviewBitmap(this, ctx.Converter.Bitmap(), frameNumber, pts);
+      } else {
+        Log(fflog::llError, ctx.Converter.LastErrMsg());
+        hooks &= ~static_cast<TPostHooks>(phBitmap);
+      }
+      ctx.preview_last_time = now;
+    }
+  }
+  // phPreview paints in a preview window, which this build does not have.
+  FPostHooks = hooks;
+  FPostHooksChanged = false;
+}
 
 }  // namespace engine

@@ -353,8 +353,10 @@ int TCustomFFmpeg::opt_vhook(const std::string&, const std::string& arg) {
 
 int TCustomFFmpeg::opt_video_hook_bits_pixel(const std::string& opt, const std::string& arg) {
   try {
-    FVideoHookBitsPixel = ffutil::ReadIntOption(opt, arg);
+    SetBitsPixel(ffutil::ReadIntOption(opt, arg));
   } catch (const std::runtime_error& e) {
+    return RejectOption(e.what());
+  } catch (const std::invalid_argument& e) {
     return RejectOption(e.what());
   }
   return 0;

@@ -226,7 +226,6 @@ void TCustomFFmpeg::ResetOptionState() {
   Fdts_delta_threshold = 10.0f;
   Fprint_stats = 1;
   Fusing_vhook = false;
-  FVideoHookBitsPixel = 0;
   ResetOptionsContext(&optctx, false);
 }
 

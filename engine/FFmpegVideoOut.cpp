@@ -84,9 +84,11 @@ void TCustomFFmpeg::video_out(AVFormatContext* s, TOutputStream* ost, AVFrame* f
       pic->pict_type = AV_PICTURE_TYPE_I;
       ++ost->forced_kf_index;
     }
-    if (FOnOutputFrameHook && ff::av_frame_make_writable(pic) >= 0)
-      FOnOutputFrameHook(this, pic, static_cast<AVPixelFormat>(pic->format), ost->frame_number + 1, pic->width,
-                         pic->height, ff::av_rescale_q(ost->sync_opts, enc->time_base, AV_TIME_BASE_Q));
+    const int hook_frame = ost->frame_number + 1;
+    const std::int64_t hook_pts = ff::av_rescale_q(ost->sync_opts, enc->time_base, AV_TIME_BASE_Q);
+    bool bitmap_valid = false;
+    if (FOnOutputVideoHook || FOnOutputFrameHook) run_output_hooks(pic, hook_frame, hook_pts, bitmap_valid);
+    if (FPostHooks) run_post_hooks(pic, bitmap_valid, hook_pts, hook_frame);
     frame_size = encode_video_frame(s, ost, pic);
     ++ost->sync_opts;
     ++ost->frame_number;
@@ -124,9 +126,19 @@ int TCustomFFmpeg::encode_video_frame(AVFormatContext* s, TOutputStream* ost, AV
 void TCustomFFmpeg::pre_process_video_frame(TInputStream* ist, AVFrame* picture) {
   // Deinterlacing (-deinterlace) happens at the head of the filter graph.
   ++ist->frame_number;
-  if (FOnInputFrameHook && ff::av_frame_make_writable(picture) >= 0)
+  if (!FOnInputFrameHook && !FOnInputVideoHook) return;
+  // The hooks change the pixels the filters get.
+  if (ff::av_frame_make_writable(picture) < 0) {
+    Log(fflog::llError, "hook buf malloc error in pre_process_video_frame().");
+    return;
+  }
+  if (FOnInputFrameHook)
     FOnInputFrameHook(this, picture, static_cast<AVPixelFormat>(picture->format), ist->frame_number, picture->width,
                       picture->height, ist->pts);
+  if (FOnInputVideoHook) {
+    bool bitmap_valid = false;
+    run_bitmap_hook(FOnInputVideoHook, FInputVideoHook, bitmap_valid, ist->pts, ist->frame_number, picture);
+  }
 }
 
 void TCustomFFmpeg::log_video_stats(TOutputStream* ost, int frame_size) {

@@ -268,6 +268,43 @@ TEST_F(EncoderRunTest, HooksRunOnTheWorkerWithTheTaskIndex) {
   EXPECT_EQ(wrong, 0);
 }
 
+TEST_F(EncoderRunTest, VideoHooksOnTheWorkerPreviewBitmapsOnTheMainThread) {
+  TPictureSource& source = Sources.emplace_back();
+  ASSERT_EQ(Encoder.AddTask(source.Adapter.FileName(), kInputOptions), 0) << Encoder.LastErrMsg();
+  ASSERT_EQ(Encoder.SetOutput(0, OutputName("bitmaps"), kOutputOptions + " -VideoInputHook -VideoOutputHook"), 0)
+      << Encoder.LastErrMsg();
+  Encoder.FFmpegs(0)->PreviewInterval = 0;
+  Encoder.SetPreviewBitmap(true);  // reaches the task already built
+
+  std::atomic<int> inputCalls{0}, outputCalls{0}, previews{0}, onMain{0}, wrong{0};
+  Encoder.OnVideoInputHook = [&](void* sender, encoder::THookInfo* info) {
+    ++inputCalls;
+    if (platform::IsMainThread()) ++onMain;
+    if (sender != &Encoder || info->TaskIndex != 0 || !info->Bitmap || info->Bitmap->Width() != 64 ||
+        info->FrameNumber != inputCalls || !info->Update || info->StopHook)
+      ++wrong;
+  };
+  Encoder.OnVideoOutputHook = [&](void*, encoder::THookInfo* info) {
+    ++outputCalls;
+    if (platform::IsMainThread()) ++onMain;
+    info->StopHook = true;  // once is enough
+  };
+  Encoder.OnPreviewBitmap = [&](void* sender, const encoder::TPreviewInfo& info) {
+    ++previews;
+    if (!platform::IsMainThread() || sender != &Encoder || info.TaskIndex != 0 || !info.Bitmap ||
+        info.Bitmap->Height() != 48)
+      ++wrong;
+  };
+  Encoder.Start(1);
+  ASSERT_TRUE(WaitForFinalEvent());
+  EXPECT_TRUE(Events[0].Info.Finished) << Events[0].Info.ExceptionMsg;
+  EXPECT_EQ(inputCalls, 4);
+  EXPECT_EQ(outputCalls, 1);
+  EXPECT_EQ(previews, 4);
+  EXPECT_EQ(onMain, 0);
+  EXPECT_EQ(wrong, 0);
+}
+
 TEST_F(EncoderRunTest, FinalEventHandlerMayClearTheTasks) {
   for (int threads : {1, 0}) {
     SCOPED_TRACE(threads);

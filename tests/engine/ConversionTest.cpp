@@ -283,6 +283,48 @@ TEST_F(ConversionTest, PictureHooksSeeEveryFrame) {
   EXPECT_EQ(outputTimes, (std::vector<std::int64_t>{0, 33333, 66667}));
 }
 
+TEST_F(ConversionTest, BitmapHooksAndPreviewBitmaps) {
+  // The input hook paints every decoded picture white on a 24-bit surface;
+  // the output hook looks at the encoder's pictures on a 32-bit one twice
+  // and then stops; the preview bitmaps show what is encoded: white.
+  source.count = 3;
+  int inputCalls = 0, outputCalls = 0;
+  std::vector<int> previewFrames;
+  std::vector<std::uint8_t> previewLevels;
+  const std::string file = (dir / "bitmaps.MP4").string();
+  ASSERT_EQ(Convert(InputOptions("160x120"), OutputOptions("320x240", "10", " -VideoHookBitsPixel 32", false), file,
+                    [&](engine::TCustomFFmpeg& e) {
+                      e.FOnInputVideoHook = [&](engine::TCustomFFmpeg*, platform::TBitmap& b, int n, std::int64_t,
+                                                bool& update, bool&) {
+                        ++inputCalls;
+                        EXPECT_EQ(n, inputCalls);
+                        EXPECT_EQ(b.BitsPerPixel(), 32);
+                        for (int y = 0; y < b.Height(); ++y) std::memset(b.ScanLine(y), 255, b.Width() * 4);
+                        EXPECT_TRUE(update);
+                      };
+                      e.FOnOutputVideoHook = [&](engine::TCustomFFmpeg*, platform::TBitmap& b, int n, std::int64_t pts,
+                                                 bool& update, bool& stop) {
+                        ++outputCalls;
+                        EXPECT_EQ(b.Width() * 1000 + b.Height(), 320 * 1000 + 240);
+                        EXPECT_EQ(pts, (n - 1) * 33333 + (n == 3));
+                        b.ScanLine(0)[0] = 0;  // not handed back: update is cleared
+                        update = false;
+                        stop = n == 2;
+                      };
+                      e.FOnPreviewBitmap = [&](engine::TCustomFFmpeg*, platform::TBitmap& b, int n, std::int64_t) {
+                        previewFrames.push_back(n);
+                        previewLevels.push_back(b.ScanLine(b.Height() / 2)[4 * (b.Width() / 2)]);
+                      };
+                      e.PreviewInterval = 0;
+                      e.SetPostHooks(engine::TCustomFFmpeg::phBitmap);
+                    }),
+            "");
+  EXPECT_EQ(inputCalls, 3);
+  EXPECT_EQ(outputCalls, 2);
+  EXPECT_EQ(previewFrames, (std::vector<int>{1, 2, 3}));
+  for (std::uint8_t level : previewLevels) EXPECT_GE(level, 245);
+}
+
 TEST_F(ConversionTest, VideoStatisticsLines) {
   source.count = 3;
   source.delay = 300000;

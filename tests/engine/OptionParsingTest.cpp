@@ -138,6 +138,7 @@ TEST_F(OptionParsingTest, HaltingErrors) {
   const Case cases[] = {
       {"-foo_bar x", "Unrecognized option \"foo_bar\"\r\nFailed to set value \"x\" for option \"foo_bar\""},
       {"-nofoo", "Unrecognized option \"nofoo\""},
+      {"-VideoHookBitsPixel 12", "Invalid BitsPixel 12\r\nFailed to set value \"12\" for option \"VideoHookBitsPixel\""},
       {"-an abc", "Failed to parse options on abc"},
       {"-an -", "Failed to parse options on -"},
       {"-an \"\"", "Failed to parse options"},
