@@ -1,11 +1,12 @@
-// Program entry: set up the application, apply the visual style, set the
-// title and run the main window.
+// Program entry: set up the application, the preview windows and the visual
+// style, set the title and run the main window.
 #include <QApplication>
 #include <QFont>
 #include <QMetaObject>
 
 #include "app/Pictures2VideoFrm.h"
 #include "app/VisualStyle.h"
+#include "encoder/Previewer.h"
 #include "platform/MainThread.h"
 
 namespace {
@@ -29,6 +30,8 @@ int main(int argc, char* argv[]) {
     QMetaObject::invokeMethod(&application, [] { platform::ServeMainThreadQueue(); }, Qt::QueuedConnection);
   });
 
+  // Conversions show their previews in windows of their own.
+  encoder::InstallPreviewWindow();
   SubstituteDesignFonts();
   app::ApplyVisualStyle(application, QStringLiteral("Carbon"));
   QApplication::setApplicationDisplayName(QString::fromUtf8(app::kAppTitle));

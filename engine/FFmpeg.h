@@ -28,6 +28,7 @@
 #include "engine/CodecRegistry.h"
 #include "engine/ConvertThread.h"
 #include "engine/OptionTypes.h"
+#include "engine/Previewer.h"
 #include "engine/Records.h"
 #include "engine/SampleBuffer.h"
 #include "ffbind/FFHeaders.h"
@@ -539,7 +540,8 @@ class TCustomFFmpeg {
   ffutil::TFormatConverter FInputVideoHook;
   struct TPostHookContext {
     ffutil::TFormatConverter Converter;  // output bitmap hook and preview
-    std::int64_t preview_last_time = 0;  // microseconds
+    std::unique_ptr<TPreviewer> Previewer;  // made on the first preview
+    std::int64_t preview_last_time = 0;     // microseconds
   } FOutputVideoHook;
   // Read by the conversion thread without the post-hook lock.
   std::atomic<TPostHooks> FPostHooks{0};

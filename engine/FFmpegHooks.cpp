@@ -17,6 +17,16 @@ std::mutex& PostHookLock() {
   return lock;
 }
 
+struct TPreviewerFactoryHolder {
+  std::mutex lock;
+  TPreviewerFactory factory;
+};
+
+TPreviewerFactoryHolder& Factory() {
+  static TPreviewerFactoryHolder holder;
+  return holder;
+}
+
 ffutil::TAVPicture PictureOf(const AVFrame* frame) {
   ffutil::TAVPicture picture;
   for (int i = 0; i < 4; ++i) {
@@ -27,6 +37,20 @@ ffutil::TAVPicture PictureOf(const AVFrame* frame) {
 }
 
 }  // namespace
+
+void SetPreviewerFactory(TPreviewerFactory AFactory) {
+  std::lock_guard guard(Factory().lock);
+  Factory().factory = std::move(AFactory);
+}
+
+std::unique_ptr<TPreviewer> CreatePreviewer() {
+  TPreviewerFactory factory;
+  {
+    std::lock_guard guard(Factory().lock);
+    factory = Factory().factory;
+  }
+  return factory ? factory() : nullptr;
+}
 
 // The module loader is not part of this build yet: every module is refused,
 // which makes -vhook fail with its own text instead of being ignored.
@@ -96,31 +120,48 @@ void TCustomFFmpeg::run_output_hooks(AVFrame* picture, int frameNumber, std::int
   }
 }
 
+// The handlers run outside the post-hook lock: they wait for the main
+// thread, which may itself be waiting for that lock to change the set.
 void TCustomFFmpeg::run_post_hooks(AVFrame* picture, bool bitmapValid, std::int64_t pts, int frameNumber) {
-  std::lock_guard guard(PostHookLock());
-  TPostHooks hooks = FPostHooks;
-  TPostHookContext& ctx = FOutputVideoHook;
-  const std::int64_t now = ff::av_gettime();
-  auto convert = [&] {
-    if (bitmapValid && !FPostHooksChanged) return true;
-    ffutil::TAVPicture view = PictureOf(picture);
-    return ctx.Converter.PictureToRGB(&view, static_cast<AVPixelFormat>(picture->format), picture->width,
-                                      picture->height, true);
-  };
-  if ((hooks & phBitmap) && FOnPreviewBitmap) {
-    if (now - ctx.preview_last_time > PreviewInterval) {
-      if (convert()) {
-        FOnPreviewBitmap(this, ctx.Converter.Bitmap(), frameNumber, pts);
-      } else {
-        Log(fflog::llError, ctx.Converter.LastErrMsg());
-        hooks &= ~static_cast<TPostHooks>(phBitmap);
-      }
-      ctx.preview_last_time = now;
-    }
+  TPostHooks hooks;
+  bool changed;
+  {
+    std::lock_guard guard(PostHookLock());
+    hooks = FPostHooks;
+    changed = FPostHooksChanged;
+    FPostHooksChanged = false;
   }
-  // phPreview paints in a preview window, which this build does not have.
-  FPostHooks = hooks;
-  FPostHooksChanged = false;
+  TPostHookContext& ctx = FOutputVideoHook;
+  // Leaving phPreview closes the window; only this thread touches it.
+  if (!(hooks & phPreview)) ctx.Previewer.reset();
+  const std::int64_t now = ff::av_gettime();
+  if (now - ctx.preview_last_time <= PreviewInterval) return;
+  auto convert = [&] {
+    if (bitmapValid && !changed) return true;
+    ffutil::TAVPicture view = PictureOf(picture);
+    if (ctx.Converter.PictureToRGB(&view, static_cast<AVPixelFormat>(picture->format), picture->width,
+                                   picture->height, true))
+      return true;
+    Log(fflog::llError, ctx.Converter.LastErrMsg());
+    return false;
+  };
+  TPostHooks dropped = 0;
+  if ((hooks & phBitmap) && FOnPreviewBitmap) {
+    if (convert()) FOnPreviewBitmap(this, ctx.Converter.Bitmap(), frameNumber, pts);
+    else dropped = phBitmap;
+    ctx.preview_last_time = now;
+  } else if (hooks & phPreview) {
+    if (!ctx.Previewer) ctx.Previewer = CreatePreviewer();
+    if (!convert() || !ctx.Previewer || !ctx.Previewer->PaintFrame(ctx.Converter.Bitmap(), frameNumber, pts)) {
+      dropped = phPreview;
+      ctx.Previewer.reset();
+    }
+    ctx.preview_last_time = now;
+  }
+  if (dropped) {
+    std::lock_guard guard(PostHookLock());
+    FPostHooks &= ~dropped;
+  }
 }
 
 }  // namespace engine
