@@ -62,6 +62,8 @@ void TCustomDecoder::Report(fflog::TLogLevel level, const std::string& text) {
   fflog::GetLogger()->Log(this, level, text);
 }
 
+void TCustomDecoder::RestartReadClock() { FLastRead = ff::av_gettime(); }
+
 void TCustomDecoder::RebuildOptions() { FOptions.Init(Fsws_flags); }
 
 bool TCustomDecoder::opt_default(const std::string& opt, const std::string& arg) {

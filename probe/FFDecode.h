@@ -18,11 +18,16 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "ffbind/FFHeaders.h"
 #include "log/FFLog.h"
 #include "platform/FFBaseComponent.h"
+#include "ffbind/Owned.h"
+#include "platform/Bitmap.h"
+#include "probe/DecodeTypes.h"
 #include "probe/StreamInfo.h"
+#include "util/FormatConverter.h"
 #include "util/FFOptions.h"
 
 namespace probe {
@@ -105,6 +110,11 @@ class TCustomDecoder : public platform::TFFBaseComponent {
   virtual void UpdateStreamInfo();
   // LastErrMsg := text, then the text goes to the logger.
   void Report(fflog::TLogLevel level, const std::string& text);
+  void SetLastErrMsg(const std::string& text) { FLastErrMsg = text; }
+  // True when the decoder opened the current context itself.
+  bool OwnsHandle() const { return FOwnHandle; }
+  // Starts the interrupt callback's clock for a blocking read.
+  void RestartReadClock();
 
  private:
   static int InterruptCallback(void* opaque) noexcept;
@@ -138,11 +148,124 @@ class TCustomDecoder : public platform::TFFBaseComponent {
   std::atomic<std::int64_t> FLastRead{0};
 };
 
-// The concrete component. Frame and audio decoding come later; for now it
-// only probes.
+// The concrete component: probing, plus decoding of pictures and audio
+// blocks and seeking on inputs it opened itself (LoadFile). On a borrowed
+// context every decoding and seeking call reports and throws
+// std::runtime_error("file cannot be seeked, handle is readonly.").
+// A negative stream index means the stream chosen before, else the first
+// stream of the kind.
 class TFFDecoder : public TCustomDecoder {
  public:
-  TFFDecoder() = default;
+  TFFDecoder();
+  ~TFFDecoder() override;
+
+  // Depth of the bitmaps CopyToBitmap and GetBitmapPtr give: 8, 15, 16, 24
+  // or 32 (others raise std::invalid_argument).
+  int BitmapBitsPixel() const { return FFormatConv.BitsPixel(); }
+  void SetBitmapBitsPixel(int bits) { FFormatConv.SetBitsPixel(bits); }
+  // The libraries here cannot deinterlace: a picture decoded while this is
+  // set reports "deinterlacing failed." and switches it off.
+  bool Deinterlace() const { return FDeinterlace; }
+  void SetDeinterlace(bool value) { FDeinterlace = value; }
+  // The end of the stream was reported.
+  bool Eof() const { return FEOF; }
+  const TFrameInfo& FrameInfo() const { return FFrameInfo; }
+  const TWaveInfo& WaveInfo() const { return FWaveInfo; }
+  // The input's byte position; -1 ("cannot get position") without I/O.
+  std::int64_t Position();
+  int DesireAudioChannels() const { return FDesireAudioChannels; }
+  void SetDesireAudioChannels(int channels);
+  int DesireAudioSampleRate() const { return FDesireAudioSampleRate; }
+  void SetDesireAudioSampleRate(int rate);
+
+  // The next picture of a video stream.
+  bool Decode(int streamIndex = -1);
+  bool DecodeNextKeyFrame(int streamIndex = -1);
+  bool DecodePreviousKeyFrame(int streamIndex = -1);
+  bool DecodePreviousFrame(int streamIndex = -1);
+  // pts in microseconds from the seek stream's start (bytes with sfByte).
+  bool Seek(std::int64_t pts, TSeekFlags flags = 0);
+
+  // The current picture as a bitmap of BitmapBitsPixel depth.
+  bool CopyToBitmap(platform::TBitmap& bitmap);
+  // The converter's description of the current picture; nullptr when
+  // there is none.
+  const ffutil::TDIB* GetBitmapPtr();
+
+  // The next block of an audio stream, in DesireAudioChannels,
+  // DesireAudioSampleRate and signed 16-bit samples.
+  bool DecodeAudio(int streamIndex = -1);
+  // Up to count bytes of the current block (decoding the next one when it
+  // is used up); -1 at failure. A null buffer only tells how many bytes
+  // would be handed out.
+  int ReadAudio(void* buffer, int count, int streamIndex = -1);
+
+  void CloseFile() override;
+
+ private:
+  // Guard of every decoding and seeking call.
+  bool CheckDecodable();
+  bool IsImage2();
+  bool PrepareVideo(int streamIndex);
+  bool PrepareAudio(int streamIndex);
+  // Resolves streamIndex for the kind; false after reporting why.
+  bool ResolveStream(int streamIndex, AVMediaType type, int chosen, int& index);
+  bool OpenCodec(ffbind::TCodecContext& codec, int& codecStream, int index);
+  // The next packet of the stream in FPacket: 1; end of packets (FEOFpkt
+  // set): 0; -1 after reporting a read that should be tried again.
+  int ReadPacket(int index);
+  // The end of the decoded data: the read failure that ended it, or the
+  // end of the stream.
+  bool ReportEnd();
+  // Microseconds from the stream's start; kNoTime stays.
+  std::int64_t StreamTime(std::int64_t ts, int index);
+  std::int64_t FrameDurationUs() const;
+  void ResetPicture();
+  void ResetAudio();
+  void FreeResampler();
+  void ReleaseCodecs();
+  void StorePicture(const AVFrame* frame);
+  bool PreviousKeyFrameBefore(int streamIndex, std::int64_t time);
+  std::int64_t ReferenceTime() const;
+  // Decoded audio: appended interleaved; converted into the wanted format.
+  void AppendAudio(const AVFrame* frame);
+  bool ConvertAudio(int samples);
+
+  ffbind::TCodecContext FCodec;
+  ffbind::TCodecContext FAudioCodec;
+  int FCodecStream = -1;
+  int FAudioCodecStream = -1;
+  ffutil::TFormatConverter FFormatConv;
+  int FSeekIndex = -1;
+  int FDesireVideoIndex = -1;
+  int FDesireAudioIndex = -1;
+  AVRational FFrameRate{0, 0};
+  bool FDeinterlace = false;
+  bool FEOF = false;
+  bool FEOFpkt = false;
+  int FReadError = 0;
+  std::int64_t FLastPTS = kNoTime;
+  int FDesireAudioChannels = 2;
+  int FDesireAudioSampleRate = 44100;
+  AVSampleFormat FDesireAudioSampleFormat = AV_SAMPLE_FMT_S16;
+  ffbind::TFrame FFrame;
+  ffbind::TPacket FPacket;
+  std::vector<std::uint8_t> FPictureBuffer;
+  std::vector<std::uint8_t> FDecodedAudioBuffer;
+  std::vector<std::uint8_t> FResampledAudioBuffer;
+  // Format of the decoded block (packed) and of the last converted one.
+  int FDecodedChannels = 0;
+  int FDecodedSampleRate = 0;
+  AVSampleFormat FDecodedSampleFormat = AV_SAMPLE_FMT_NONE;
+  std::uint64_t FDecodedChannelMask = 0;
+  int FResampleChannels = -1;
+  int FResampleSampleRate = -1;
+  AVSampleFormat FResampleSampleFormat = AV_SAMPLE_FMT_NONE;
+  std::uint64_t FAudioChannelLayout = 0;
+  ffbind::TSwrContext FAudioSwrCtx;
+  int FRemainsAudioSize = 0;
+  TFrameInfo FFrameInfo;
+  TWaveInfo FWaveInfo;
 };
 
 }  // namespace probe

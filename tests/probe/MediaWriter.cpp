@@ -42,7 +42,17 @@ void SetTags(AVDictionary** dict, const TTags& tags) {
   for (const auto& [key, value] : tags) Check(ff::av_dict_set(dict, key.c_str(), value.c_str(), 0), "tag " + key);
 }
 
-TTrack AddTrack(AVFormatContext* oc, AVCodecID id, const TTags& tags) {
+// What each track writes; WriteMedia keeps the defaults.
+struct TTrackParams {
+  int Frames = 10;
+  int GopSize = 12;
+  bool Flat = false;
+  int SampleRate = 44100;
+  int Channels = 2;
+  int Ms = 400;
+};
+
+TTrack AddTrack(AVFormatContext* oc, AVCodecID id, const TTags& tags, const TTrackParams& params) {
   TTrack t;
   t.St = ff::avformat_new_stream(oc, nullptr);
   if (!t.St) throw std::runtime_error("out of memory");
@@ -62,19 +72,24 @@ TTrack AddTrack(AVFormatContext* oc, AVCodecID id, const TTags& tags) {
   if (codec->type == AVMEDIA_TYPE_VIDEO) {
     enc->width = 64;
     enc->height = 48;
-    enc->pix_fmt = AV_PIX_FMT_YUV420P;
+    enc->pix_fmt = codec->pix_fmts ? codec->pix_fmts[0] : AV_PIX_FMT_YUV420P;
+    enc->gop_size = params.GopSize;
     enc->time_base = AVRational{1, 25};
     enc->framerate = AVRational{25, 1};
     enc->sample_aspect_ratio = AVRational{1, 1};
     enc->bit_rate = 200000;
   } else {
-    enc->sample_rate = 44100;
+    enc->sample_rate = params.SampleRate;
     enc->sample_fmt = codec->sample_fmts[0];
-    ff::av_channel_layout_default(&enc->ch_layout, 2);
+    ff::av_channel_layout_default(&enc->ch_layout, params.Channels);
     enc->time_base = AVRational{1, enc->sample_rate};
     enc->bit_rate = id == AV_CODEC_ID_PCM_S16LE ? 0 : 128000;
   }
   if (oc->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  // Each flat picture differs from the one before in brightness only; that
+  // must not count as a scene change, or every picture becomes a key frame.
+  if (params.Flat && codec->type == AVMEDIA_TYPE_VIDEO)
+    ff::av_opt_set_int(enc, "sc_threshold", 1000000000, AV_OPT_SEARCH_CHILDREN);
   Check(ff::avcodec_open2(enc, codec, nullptr), "open encoder");
   Check(ff::avcodec_parameters_from_context(t.St->codecpar, enc), "stream parameters");
   t.St->time_base = enc->time_base;
@@ -94,8 +109,8 @@ void Encode(AVFormatContext* oc, TTrack& t, AVFrame* frame, AVPacket* pkt) {
   if (ret != AVERROR(EAGAIN) && ret != AVERROR_EOF) Check(ret, "receive packet");
 }
 
-void WriteVideo(AVFormatContext* oc, TTrack& t, AVPacket* pkt) {
-  const int frames = 10;
+void WriteVideo(AVFormatContext* oc, TTrack& t, AVPacket* pkt, const TTrackParams& params) {
+  const int frames = params.Frames;
   TFramePtr frame(ff::av_frame_alloc());
   frame->format = t.Enc->pix_fmt;
   frame->width = t.Enc->width;
@@ -107,7 +122,8 @@ void WriteVideo(AVFormatContext* oc, TTrack& t, AVPacket* pkt) {
       const int w = plane ? frame->width / 2 : frame->width, h = plane ? frame->height / 2 : frame->height;
       for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-          frame->data[plane][y * frame->linesize[plane] + x] = static_cast<uint8_t>(plane ? 128 + n : x + y + 3 * n);
+          frame->data[plane][y * frame->linesize[plane] + x] =
+              static_cast<uint8_t>(params.Flat ? (plane ? 128 : ClipLuma(n)) : plane ? 128 + n : x + y + 3 * n);
     }
     frame->pts = n;
     Encode(oc, t, frame.get(), pkt);
@@ -115,8 +131,8 @@ void WriteVideo(AVFormatContext* oc, TTrack& t, AVPacket* pkt) {
   Encode(oc, t, nullptr, pkt);
 }
 
-void WriteTone(AVFormatContext* oc, TTrack& t, AVPacket* pkt) {
-  const int ms = 400;
+void WriteTone(AVFormatContext* oc, TTrack& t, AVPacket* pkt, const TTrackParams& params) {
+  const int ms = params.Ms;
   AVCodecContext* enc = t.Enc.get();
   const int perFrame = enc->frame_size > 0 ? enc->frame_size : 1024;
   const int total = static_cast<int>(static_cast<int64_t>(enc->sample_rate) * ms / 1000);
@@ -160,29 +176,51 @@ void AddChapters(AVFormatContext* oc, const std::vector<TChapterSpec>& chapters)
   }
 }
 
-}  // namespace
-
-void WriteMedia(const std::string& path, const TMediaSpec& spec) {
+TOutputPtr CreateOutput(const std::string& path, const std::string& format) {
   AVFormatContext* raw = nullptr;
-  Check(ff::avformat_alloc_output_context2(&raw, nullptr, spec.Format.c_str(), path.c_str()), "output " + spec.Format);
+  Check(ff::avformat_alloc_output_context2(&raw, nullptr, format.c_str(), path.c_str()), "output " + format);
   TOutputPtr oc(raw);
   // Keeps the library's version out of the written tags.
   oc->flags |= AVFMT_FLAG_BITEXACT;
-  std::vector<TTrack> tracks;
-  for (const TTrackSpec& track : spec.Tracks) tracks.push_back(AddTrack(oc.get(), track.Codec, track.Metadata));
-  SetTags(&oc->metadata, spec.Metadata);
-  AddChapters(oc.get(), spec.Chapters);
+  return oc;
+}
+
+void WriteTracks(AVFormatContext* oc, const std::string& path, std::vector<TTrack>& tracks,
+                 const TTrackParams& params) {
   Check(ff::avio_open(&oc->pb, path.c_str(), AVIO_FLAG_WRITE), "create " + path);
-  Check(ff::avformat_write_header(oc.get(), nullptr), "write header");
+  Check(ff::avformat_write_header(oc, nullptr), "write header");
   TPacketPtr pkt(ff::av_packet_alloc());
   for (TTrack& t : tracks) {
     if (!t.Enc) continue;
     if (t.Enc->codec_type == AVMEDIA_TYPE_VIDEO)
-      WriteVideo(oc.get(), t, pkt.get());
+      WriteVideo(oc, t, pkt.get(), params);
     else
-      WriteTone(oc.get(), t, pkt.get());
+      WriteTone(oc, t, pkt.get(), params);
   }
-  Check(ff::av_write_trailer(oc.get()), "write trailer");
+  Check(ff::av_write_trailer(oc), "write trailer");
+}
+
+}  // namespace
+
+int ClipLuma(int n) { return 20 + 4 * (n % 50); }
+
+void WriteMedia(const std::string& path, const TMediaSpec& spec) {
+  TOutputPtr oc = CreateOutput(path, spec.Format);
+  const TTrackParams params;
+  std::vector<TTrack> tracks;
+  for (const TTrackSpec& track : spec.Tracks)
+    tracks.push_back(AddTrack(oc.get(), track.Codec, track.Metadata, params));
+  SetTags(&oc->metadata, spec.Metadata);
+  AddChapters(oc.get(), spec.Chapters);
+  WriteTracks(oc.get(), path, tracks, params);
+}
+
+void WriteClip(const std::string& path, const TClipSpec& spec) {
+  TOutputPtr oc = CreateOutput(path, spec.Format);
+  const TTrackParams params{spec.Frames, spec.GopSize, true, spec.SampleRate, spec.Channels, spec.Ms};
+  std::vector<TTrack> tracks;
+  tracks.push_back(AddTrack(oc.get(), spec.Codec, {}, params));
+  WriteTracks(oc.get(), path, tracks, params);
 }
 
 TTempDir::TTempDir() {

@@ -35,6 +35,21 @@ struct TMediaSpec {
 
 void WriteMedia(const std::string& path, const TMediaSpec& spec);
 
+// One track for decoding tests: Frames pictures (64x48, 25 fps, a key frame
+// every GopSize), picture n a flat grey of luma ClipLuma(n); or Ms of a
+// 440 Hz tone at SampleRate with Channels.
+struct TClipSpec {
+  std::string Format;
+  AVCodecID Codec;
+  int Frames = 50;
+  int GopSize = 10;
+  int SampleRate = 44100;
+  int Channels = 2;
+  int Ms = 400;
+};
+void WriteClip(const std::string& path, const TClipSpec& spec);
+int ClipLuma(int n);
+
 // A fresh folder for one test's files, removed with everything in it.
 class TTempDir {
  public:
