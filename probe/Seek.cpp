@@ -78,7 +78,12 @@ bool TFFDecoder::DecodeNextKeyFrame(int streamIndex) {
   if (!PrepareVideo(streamIndex)) return false;
   const std::int64_t current = FFrameInfo.PTS;
   const std::int64_t target = current != kNoTime && current > 0 ? current + FrameDurationUs() : FrameDurationUs();
-  return Seek(target, 0) && Decode(streamIndex);
+  if (!Seek(target, 0) || !Decode(streamIndex)) return false;
+  // With no key frame after the target the seek falls back to one before
+  // it: go on from there to the next key frame, or to the end.
+  while (!FFrameInfo.IsKeyFrame || (current != kNoTime && FFrameInfo.PTS <= current))
+    if (!Decode(streamIndex)) return false;
+  return true;
 }
 
 bool TFFDecoder::PreviousKeyFrameBefore(int streamIndex, std::int64_t time) {

@@ -188,6 +188,11 @@ TEST_F(DecodeFixture, StepsBetweenKeyFramesAndBackOnePicture) {
   // The picture held is really that picture, not a neighbour's.
   EXPECT_NEAR(dec.FrameInfo().Picture.data[0][0], ClipLuma(29), 1);
 
+  // Past the last key frame there is no next one, only the end.
+  DecodeTo(dec, 45 * kFrameUs);
+  EXPECT_FALSE(dec.DecodeNextKeyFrame());
+  EXPECT_TRUE(dec.Eof());
+
   ASSERT_TRUE(dec.Seek(0));
   ASSERT_TRUE(dec.Decode());
   EXPECT_FALSE(dec.DecodePreviousKeyFrame());
