@@ -146,6 +146,13 @@ bool TFFDecoder::ConvertAudio(int samples) {
     return true;
   }
 
+  const auto refuse = [&] {
+    Report(fflog::llError, Format("Can not resample %d channels @ %d Hz to %d channels @ %d Hz", inChannels, inRate,
+                                  FDesireAudioChannels, FDesireAudioSampleRate));
+    return false;
+  };
+  if (inChannels <= 0 || inRate <= 0 || FDesireAudioChannels <= 0 || FDesireAudioSampleRate <= 0) return refuse();
+
   const int outBps = ff::av_get_bytes_per_sample(FDesireAudioSampleFormat);
   const std::int64_t capacity =
       ((static_cast<std::int64_t>(samples) * FDesireAudioSampleRate + inRate) / inRate) * 2 + 10000;
@@ -176,19 +183,11 @@ bool TFFDecoder::ConvertAudio(int samples) {
       fflog::GetLogger()->Log(this, fflog::llInfo, "need resample %d channels @ %d Hz to %d channels @ %d Hz",
                               inChannels, inRate, FDesireAudioChannels, FDesireAudioSampleRate);
   }
-  if (!FAudioSwrCtx) {
-    Report(fflog::llError, Format("Can not resample %d channels @ %d Hz to %d channels @ %d Hz", inChannels, inRate,
-                                  FDesireAudioChannels, FDesireAudioSampleRate));
-    return false;
-  }
+  if (!FAudioSwrCtx) return refuse();
   const std::uint8_t* in[1] = {FDecodedAudioBuffer.data()};
   std::uint8_t* out[1] = {FResampledAudioBuffer.data()};
   const int converted = ff::swr_convert(FAudioSwrCtx.get(), out, static_cast<int>(capacity), in, samples);
-  if (converted < 0) {
-    Report(fflog::llError, Format("Can not resample %d channels @ %d Hz to %d channels @ %d Hz", inChannels, inRate,
-                                  FDesireAudioChannels, FDesireAudioSampleRate));
-    return false;
-  }
+  if (converted < 0) return refuse();
   FWaveInfo.Buffer = FResampledAudioBuffer.data();
   FWaveInfo.Size = converted * FDesireAudioChannels * outBps;
   return true;

@@ -115,6 +115,18 @@ TEST_F(DecodeFixture, RefusesWithoutAnOwnInputOrAFittingStream) {
     EXPECT_EQ(dec.LastErrMsg(), c.Error);
     EXPECT_TRUE(Logged(&dec, fflog::llError, c.Error));
   }
+  // A rate or channel count no audio can have.
+  for (const auto& [channels, rate] : {std::pair{2, 0}, std::pair{-1, 44100}}) {
+    TFFDecoder audio;
+    audio.SetDesireAudioChannels(channels);
+    audio.SetDesireAudioSampleRate(rate);
+    ASSERT_TRUE(audio.LoadFile(tone));
+    EXPECT_FALSE(audio.DecodeAudio());
+    EXPECT_EQ(audio.LastErrMsg(), "Can not resample 2 channels @ 44100 Hz to " + std::to_string(channels) +
+                                      " channels @ " + std::to_string(rate) + " Hz");
+    EXPECT_EQ(audio.ReadAudio(nullptr, 10), -1);
+  }
+
   ASSERT_TRUE(dec.LoadFile(clip));
   EXPECT_FALSE(dec.DecodeAudio());
   EXPECT_EQ(dec.LastErrMsg(), "no audio stream.");
