@@ -99,6 +99,9 @@ TEST_F(DecodeFixture, RefusesWithoutAnOwnInputOrAFittingStream) {
   EXPECT_EQ(dec.LastErrMsg(), "file not loaded.");
   EXPECT_EQ(dec.ReadAudio(nullptr, 10), -1);
   EXPECT_EQ(dec.LastErrMsg(), "file not loaded.");
+  EXPECT_FALSE(dec.Seek(0));
+  EXPECT_EQ(dec.Position(), -1);
+  EXPECT_EQ(dec.LastErrMsg(), "cannot get position");
 
   ASSERT_TRUE(dec.LoadFile(tone));
   const struct {
@@ -339,6 +342,19 @@ TEST_F(DecodeFixture, AudioComesInTheWantedFormat) {
         EXPECT_NEAR(s16[2 * i], 0.3 * 32767 * std::sin(2 * M_PI * 440.0 * i / 44100), 2) << "sample " << i;
     }
   }
+}
+
+TEST_F(DecodeFixture, PicturesAndAudioComeFromTheirOwnStreams) {
+  TFFDecoder dec;
+  ASSERT_TRUE(dec.LoadFile(Write("film.mkv", kFilm)));
+  ASSERT_TRUE(dec.DecodeAudio()) << dec.LastErrMsg();
+  EXPECT_EQ(dec.WaveInfo().StreamIndex, 1);
+  ASSERT_TRUE(dec.Decode()) << dec.LastErrMsg();
+  EXPECT_EQ(dec.FrameInfo().StreamIndex, 0);
+  EXPECT_EQ(dec.Decode(1), false);
+  EXPECT_EQ(dec.LastErrMsg(), "stream #1 is not video stream.");
+  ASSERT_TRUE(dec.DecodeAudio(1)) << dec.LastErrMsg();
+  EXPECT_EQ(dec.WaveInfo().StreamIndex, 1);
 }
 
 TEST_F(DecodeFixture, ReadAudioHandsOutEachBlockInPieces) {
