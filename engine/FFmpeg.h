@@ -36,6 +36,7 @@
 #include "platform/Event.h"
 #include "util/FFOptions.h"
 #include "util/FormatConverter.h"
+#include "util/FrameHook.h"
 
 namespace engine {
 
@@ -537,6 +538,7 @@ class TCustomFFmpeg {
   void run_output_hooks(AVFrame* picture, int frameNumber, std::int64_t pts, bool& bitmapValid);
   void run_post_hooks(AVFrame* picture, bool bitmapValid, std::int64_t pts, int frameNumber);
 
+  ffutil::TFrameHookChain FFirstHook;  // -vhook modules
   ffutil::TFormatConverter FInputVideoHook;
   struct TPostHookContext {
     ffutil::TFormatConverter Converter;  // output bitmap hook and preview

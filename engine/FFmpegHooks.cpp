@@ -1,6 +1,6 @@
 // Hooks on the pictures of a conversion: bitmap hooks (pictures on a
 // drawing surface), the post hooks that hand out preview bitmaps, and the
-// video hook modules named by -vhook.
+// chain of video hook modules named by -vhook.
 #include <exception>
 #include <mutex>
 
@@ -52,9 +52,7 @@ std::unique_ptr<TPreviewer> CreatePreviewer() {
   return factory ? factory() : nullptr;
 }
 
-// The module loader is not part of this build yet: every module is refused,
-// which makes -vhook fail with its own text instead of being ignored.
-int TCustomFFmpeg::AddFrameHook(const std::vector<std::string>&) { return AVERROR(ENOSYS); }
+int TCustomFFmpeg::AddFrameHook(const std::vector<std::string>& args) { return FFirstHook.Add(args); }
 
 void TCustomFFmpeg::SetPostHooksLocked(TPostHooks hooks) {
   std::lock_guard guard(PostHookLock());

@@ -175,6 +175,7 @@ void TCustomFFmpeg::transcode_loop() {
 
 void TCustomFFmpeg::free_transcode_state() {
   CloseRegisteredCodecs();
+  FFirstHook.Release();
   for (auto& ost : Foutput_streams) {
     ost->logfile.reset();
     ost->graph.reset();

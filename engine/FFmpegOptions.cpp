@@ -226,6 +226,7 @@ void TCustomFFmpeg::ResetOptionState() {
   Fdts_delta_threshold = 10.0f;
   Fprint_stats = 1;
   Fusing_vhook = false;
+  FFirstHook.Release();
   ResetOptionsContext(&optctx, false);
 }
 

@@ -1,6 +1,7 @@
 // Video output: how many times a filtered frame is written (the sync
 // methods), encoding with forced key frames and fixed quality, statistics
 // lines, the picture hooks and the drain at the end.
+#include <algorithm>
 #include <cmath>
 
 #include "engine/EngineText.h"
@@ -126,7 +127,7 @@ int TCustomFFmpeg::encode_video_frame(AVFormatContext* s, TOutputStream* ost, AV
 void TCustomFFmpeg::pre_process_video_frame(TInputStream* ist, AVFrame* picture) {
   // Deinterlacing (-deinterlace) happens at the head of the filter graph.
   ++ist->frame_number;
-  if (!FOnInputFrameHook && !FOnInputVideoHook) return;
+  if (!FOnInputFrameHook && !FOnInputVideoHook && FFirstHook.Empty()) return;
   // The hooks change the pixels the filters get.
   if (ff::av_frame_make_writable(picture) < 0) {
     Log(fflog::llError, "hook buf malloc error in pre_process_video_frame().");
@@ -138,6 +139,12 @@ void TCustomFFmpeg::pre_process_video_frame(TInputStream* ist, AVFrame* picture)
   if (FOnInputVideoHook) {
     bool bitmap_valid = false;
     run_bitmap_hook(FOnInputVideoHook, FInputVideoHook, bitmap_valid, ist->pts, ist->frame_number, picture);
+  } else if (!FFirstHook.Empty()) {
+    ffutil::TAVPicture view;
+    std::copy_n(picture->data, 4, view.data);
+    std::copy_n(picture->linesize, 4, view.linesize);
+    FFirstHook.Process(&view, static_cast<AVPixelFormat>(picture->format), picture->width, picture->height,
+                       ist->pts);
   }
 }
 

@@ -325,6 +325,29 @@ TEST_F(ConversionTest, BitmapHooksAndPreviewBitmaps) {
   for (std::uint8_t level : previewLevels) EXPECT_GE(level, 245);
 }
 
+TEST_F(ConversionTest, VideoHookModulesSeeEveryDecodedPicture) {
+  // The module paints each decoded picture light grey; the encoder gets
+  // the grey.
+  source.count = 3;
+  std::vector<int> luma;
+  const std::string file = (dir / "vhook.MP4").string();
+  ASSERT_EQ(Convert(InputOptions("160x120"),
+                    OutputOptions("160x120", "10", std::string(" -vhook ") + FOTOREEL_FILL_HOOK + "|250", false), file,
+                    [&](engine::TCustomFFmpeg& e) {
+                      e.FOnOutputFrameHook = [&](engine::TCustomFFmpeg*, AVFrame* pic, AVPixelFormat, int, int w,
+                                                 int h, std::int64_t) {
+                        luma.push_back(pic->data[0][h / 2 * pic->linesize[0] + w / 2]);
+                      };
+                    }),
+            "");
+  ASSERT_EQ(luma.size(), 3u);
+  for (int y : luma) EXPECT_NEAR(y, 231, 3);  // 250 of 0..255 in 16..235
+
+  EXPECT_EQ(Convert(InputOptions("160x120"), OutputOptions("160x120", "10", " -vhook /nonexistent/hook.so|1"),
+                    (dir / "missing.MP4").string()),
+            "Failed to add video hook function: /nonexistent/hook.so|1");
+}
+
 TEST_F(ConversionTest, VideoStatisticsLines) {
   source.count = 3;
   source.delay = 300000;
