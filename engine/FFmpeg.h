@@ -449,6 +449,13 @@ class TCustomFFmpeg {
   const char* stream_copy_conflict(AVMediaType type) const;
   int setup_stream_copy(TOutputStream* ost, TInputStream* ist);
   void copy_packet(TInputStream* ist, TOutputStream* ost, const AVPacket* pkt);
+  // One subtitle packet decoded and handed to every subtitle output of the
+  // stream; got_output tells whether a subtitle came out.
+  int decode_subtitles(TInputStream* ist, const AVPacket* pkt, bool& got_output);
+  // pts in microseconds.
+  void subtitle_out(AVFormatContext* s, TOutputStream* ost, AVSubtitle* sub, std::int64_t pts);
+
+  std::vector<std::uint8_t> Fsubtitle_out;  // encoder output, made on first use
 
   // ---- Audio output (FFmpegAudioOut.cpp, FFmpegAudioSync.cpp) -------------
  public:

@@ -61,6 +61,11 @@ int TCustomFFmpeg::decode_packet(TInputStream* ist, const AVPacket* pkt) {
     switch (type) {
       case AVMEDIA_TYPE_AUDIO: ret = decode_audio(ist, in, send, got_output); break;
       case AVMEDIA_TYPE_VIDEO: ret = decode_video(ist, in, send, pkt_pts, pkt_dts, got_output); break;
+      // Subtitle decoders hold nothing back: one packet, at most one subtitle.
+      case AVMEDIA_TYPE_SUBTITLE:
+        if (in) ret = decode_subtitles(ist, in, got_output);
+        got_output = false;
+        break;
       default: ret = -1; break;
     }
     if (ret < 0) return ret;

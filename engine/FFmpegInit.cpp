@@ -63,6 +63,9 @@ int TCustomFFmpeg::transcode_init() {
       break;
     }
     TInputStream* ist = Finput_streams[ost->source_index].get();
+    // A subtitle encoder takes the style header that its decoder makes
+    // when it opens: that decoder opens first.
+    if (ost->enc_ctx->codec_type == AVMEDIA_TYPE_SUBTITLE && (ret = open_input_decoder(ist, error)) < 0) break;
     if (ist->dec->subtitle_header) {
       ost->enc_ctx->subtitle_header = static_cast<std::uint8_t*>(ff::av_mallocz(ist->dec->subtitle_header_size + 1));
       if (!ost->enc_ctx->subtitle_header) {
@@ -255,6 +258,13 @@ int TCustomFFmpeg::setup_encoder(TOutputStream* ost, TInputStream* ist) {
       return 0;
     }
     case AVMEDIA_TYPE_SUBTITLE:
+      // Subtitles are stamped in microseconds; picture subtitles keep the
+      // size of the pictures they were made for.
+      codec->time_base = AV_TIME_BASE_Q;
+      if (!codec->width) {
+        codec->width = icodec->width;
+        codec->height = icodec->height;
+      }
       return 0;
     default:
       FLastErrMsg = "invalid codec_type of output stream";
@@ -301,7 +311,7 @@ int TCustomFFmpeg::IndexOfOutputStream(const TOutputStream* ost) const {
 
 int TCustomFFmpeg::open_input_decoder(TInputStream* ist, std::string& err) {
   const int index = ist->st->index;
-  if (ist->decoding_needed) {
+  if (ist->decoding_needed && !ff::avcodec_is_open(ist->dec.get())) {
     if (!ist->avdec) {
       err = Format("Decoder (codec %s) not found for input stream #%d:%d",
                    ff::avcodec_get_name(ist->st->codecpar->codec_id), ist->file_index, index);

@@ -36,6 +36,7 @@
   X(av_codec_is_encoder) \
   X(av_codec_is_decoder) \
   X(avsubtitle_free) \
+  X(avcodec_is_open) \
   X(av_packet_alloc) \
   X(av_packet_free) \
   X(av_packet_unref) \

@@ -501,6 +501,46 @@ TEST_F(AudioTest, CopyingSoundThatMustBeDecodedIsRefused) {
             "-acodec copy and AudioHook are incompatible (frames are not decoded)");
 }
 
+TEST_F(AudioTest, SubtitleFileBecomesASubtitleTrack) {
+  // The second input may be a subtitle file as well: its lines come out at
+  // their times and last as long as they should.
+  const std::string srt = (dir / "lines.srt").string();
+  std::ofstream(srt) << "1\n00:00:00,100 --> 00:00:00,300\nHello\n\n2\n00:00:00,400 --> 00:00:00,700\nWorld\n";
+  const struct {
+    const char* ext;
+    const char* extra;
+    AVCodecID codec;
+  } kCases[] = {{".MKV", "", AV_CODEC_ID_ASS}, {".MP4", " -scodec mov_text", AV_CODEC_ID_MOV_TEXT}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.ext);
+    const std::string file = (dir / (std::string("out") + c.ext)).string();
+    enginetest::TLogCapture log;
+    ASSERT_EQ(Convert(srt, c.extra, file), "") << log.Text();
+    AVFormatContext* ic = nullptr;
+    ASSERT_GE(ff::avformat_open_input(&ic, file.c_str(), nullptr, nullptr), 0);
+    ASSERT_GE(ff::avformat_find_stream_info(ic, nullptr), 0);
+    int subtitles = -1;
+    for (unsigned i = 0; i < ic->nb_streams; ++i)
+      if (ic->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE) subtitles = static_cast<int>(i);
+    ASSERT_GE(subtitles, 0);
+    EXPECT_EQ(ic->streams[subtitles]->codecpar->codec_id, c.codec);
+    std::vector<std::pair<double, double>> lines;  // start, length in seconds
+    AVPacket* pkt = ff::av_packet_alloc();
+    while (ff::av_read_frame(ic, pkt) >= 0) {
+      const double tb = av_q2d(ic->streams[pkt->stream_index]->time_base);
+      if (pkt->stream_index == subtitles && pkt->size > 2) lines.emplace_back(pkt->pts * tb, pkt->duration * tb);
+      ff::av_packet_unref(pkt);
+    }
+    ff::av_packet_free(&pkt);
+    ff::avformat_close_input(&ic);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NEAR(lines[0].first, 0.1, 0.002);
+    EXPECT_NEAR(lines[0].second, 0.2, 0.002);
+    EXPECT_NEAR(lines[1].first, 0.4, 0.002);
+    EXPECT_NEAR(lines[1].second, 0.3, 0.002);
+  }
+}
+
 TEST_F(AudioTest, TwoSoundTracksOfOneSong) {
   // Packed mono first, planar stereo second: the shared work buffer is
   // laid out anew for each.
