@@ -489,6 +489,7 @@ class TCustomFFmpeg {
   void drain_audio_encoder(AVFormatContext* s, TOutputStream* ost);
 
   TSampleBuffer Faudio_buf;  // resampler output, encoder format
+  std::vector<std::uint8_t> Faudio_hook_buf;  // planar samples packed for the audio hook
   TSampleBuffer Finput_tmp;  // input with inserted silence, decoder format
 
   // ---- Video output (FFmpegVideoOut.cpp) -----------------------------------

@@ -2,7 +2,6 @@
 // cut into encoder frames through the FIFO, packet writing and the drain.
 #include <algorithm>
 #include <climits>
-#include <cstring>
 
 #include "engine/EngineText.h"
 #include "engine/FFmpeg.h"
@@ -10,25 +9,9 @@
 #include "ffbind/AVUtilStubs.h"
 #include "ffbind/SwResampleStubs.h"
 #include "util/FFUtils.h"
+#include "util/SampleInterleave.h"
 
 namespace engine {
-namespace {
-
-// Copies samples between planar planes and one interleaved buffer.
-void Interleave(AVFrame* frame, std::uint8_t* packed, int bps, bool toPacked) {
-  const int channels = frame->ch_layout.nb_channels;
-  for (int c = 0; c < channels; ++c) {
-    std::uint8_t* plane = frame->extended_data[c];
-    for (int i = 0; i < frame->nb_samples; ++i) {
-      std::uint8_t* p = packed + (static_cast<std::size_t>(i) * channels + c) * bps;
-      std::uint8_t* q = plane + static_cast<std::size_t>(i) * bps;
-      if (toPacked) std::memcpy(p, q, bps);
-      else std::memcpy(q, p, bps);
-    }
-  }
-}
-
-}  // namespace
 
 void TCustomFFmpeg::call_audio_hook(TInputStream* ist, AVFrame* frame) {
   const auto fmt = static_cast<AVSampleFormat>(frame->format);
@@ -42,10 +25,12 @@ void TCustomFFmpeg::call_audio_hook(TInputStream* ist, AVFrame* frame) {
                  ff::av_get_packed_sample_fmt(fmt));
     return;
   }
-  std::vector<std::uint8_t> packed(static_cast<std::size_t>(size));
-  Interleave(frame, packed.data(), bps, true);
-  FOnAudioHook(this, ist->pts, packed.data(), size, frame->sample_rate, channels, ff::av_get_packed_sample_fmt(fmt));
-  Interleave(frame, packed.data(), bps, false);
+  // One buffer for the run: the hook sees every frame.
+  if (Faudio_hook_buf.size() < static_cast<std::size_t>(size)) Faudio_hook_buf.resize(static_cast<std::size_t>(size));
+  ffutil::InterleaveSamples(frame, Faudio_hook_buf.data());
+  FOnAudioHook(this, ist->pts, Faudio_hook_buf.data(), size, frame->sample_rate, channels,
+               ff::av_get_packed_sample_fmt(fmt));
+  ffutil::DeinterleaveSamples(Faudio_hook_buf.data(), frame);
 }
 
 void TCustomFFmpeg::do_audio_out(AVFormatContext* s, TOutputStream* ost, TInputStream* ist, AVFrame* frame) {

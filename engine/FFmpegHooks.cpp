@@ -27,15 +27,6 @@ TPreviewerFactoryHolder& Factory() {
   return holder;
 }
 
-ffutil::TAVPicture PictureOf(const AVFrame* frame) {
-  ffutil::TAVPicture picture;
-  for (int i = 0; i < 4; ++i) {
-    picture.data[i] = frame->data[i];
-    picture.linesize[i] = frame->linesize[i];
-  }
-  return picture;
-}
-
 }  // namespace
 
 void SetPreviewerFactory(TPreviewerFactory AFactory) {
@@ -68,7 +59,7 @@ void TCustomFFmpeg::SetBitsPixel(int bits) {
 void TCustomFFmpeg::run_bitmap_hook(TVideoHookEvent& hook, ffutil::TFormatConverter& converter, bool& bitmapValid,
                                     std::int64_t pts, int frameNumber, AVFrame* picture) {
   const AVPixelFormat format = static_cast<AVPixelFormat>(picture->format);
-  ffutil::TAVPicture view = PictureOf(picture);
+  ffutil::TAVPicture view = ffutil::PictureOf(picture);
   bool update = true, stop = false;
   if (!converter.PictureToRGB(&view, format, picture->width, picture->height, true)) {
     Log(fflog::llError, converter.LastErrMsg());
@@ -136,7 +127,7 @@ void TCustomFFmpeg::run_post_hooks(AVFrame* picture, bool bitmapValid, std::int6
   if (now - ctx.preview_last_time <= PreviewInterval) return;
   auto convert = [&] {
     if (bitmapValid && !changed) return true;
-    ffutil::TAVPicture view = PictureOf(picture);
+    ffutil::TAVPicture view = ffutil::PictureOf(picture);
     if (ctx.Converter.PictureToRGB(&view, static_cast<AVPixelFormat>(picture->format), picture->width,
                                    picture->height, true))
       return true;

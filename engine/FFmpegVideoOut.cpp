@@ -140,9 +140,7 @@ void TCustomFFmpeg::pre_process_video_frame(TInputStream* ist, AVFrame* picture)
     bool bitmap_valid = false;
     run_bitmap_hook(FOnInputVideoHook, FInputVideoHook, bitmap_valid, ist->pts, ist->frame_number, picture);
   } else if (!FFirstHook.Empty()) {
-    ffutil::TAVPicture view;
-    std::copy_n(picture->data, 4, view.data);
-    std::copy_n(picture->linesize, 4, view.linesize);
+    ffutil::TAVPicture view = ffutil::PictureOf(picture);
     FFirstHook.Process(&view, static_cast<AVPixelFormat>(picture->format), picture->width, picture->height,
                        ist->pts);
   }

@@ -12,6 +12,7 @@
 #include "probe/FFDecode.h"
 #include "platform/TextFormat.h"
 #include "util/FFUtils.h"
+#include "util/SampleInterleave.h"
 
 namespace probe {
 
@@ -113,15 +114,8 @@ void TFFDecoder::AppendAudio(const AVFrame* frame) {
   const std::size_t bytes = static_cast<std::size_t>(bps) * channels * frame->nb_samples;
   const std::size_t at = FDecodedAudioBuffer.size();
   FDecodedAudioBuffer.resize(at + bytes);
-  std::uint8_t* out = FDecodedAudioBuffer.data() + at;
-  if (!ff::av_sample_fmt_is_planar(format)) {
-    std::memcpy(out, frame->extended_data[0], bytes);
-    return;
-  }
   // The block is kept interleaved, whatever the codec gives.
-  for (int i = 0; i < frame->nb_samples; ++i)
-    for (int c = 0; c < channels; ++c, out += bps)
-      std::memcpy(out, frame->extended_data[c] + static_cast<std::size_t>(i) * bps, static_cast<std::size_t>(bps));
+  ffutil::InterleaveSamples(frame, FDecodedAudioBuffer.data() + at);
 }
 
 bool TFFDecoder::ConvertAudio(int samples) {

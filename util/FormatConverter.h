@@ -18,6 +18,16 @@ struct TAVPicture {
   int linesize[4] = {};
 };
 
+// A view of a library frame's first four planes.
+inline TAVPicture PictureOf(const AVFrame* frame) {
+  TAVPicture picture;
+  for (int i = 0; i < 4; ++i) {
+    picture.data[i] = frame->data[i];
+    picture.linesize[i] = frame->linesize[i];
+  }
+  return picture;
+}
+
 // Description of the current RGB picture.
 struct TDIB {
   int Type = 0;

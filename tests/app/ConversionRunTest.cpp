@@ -238,10 +238,7 @@ TEST_F(ConversionRunTest, StartFailureIsShownAndLeavesTheWindowReady) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    Window.reset();
-    Desktop.Messages.clear();
-    Window = std::make_unique<app::TfrmPictures2Video>(Desktop);
-    Window->show();
+    ReopenWindow();
     Window->cboFrameSize->setCurrentText("32x24");
     Window->edtFrameDelay->setText("0.1");
     c.Arrange();
@@ -276,10 +273,7 @@ TEST_F(ConversionRunTest, ClosingOrStopDuringARunStopsIt) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    Window.reset();
-    Desktop.Messages.clear();
-    Window = std::make_unique<app::TfrmPictures2Video>(Desktop);
-    Window->show();
+    ReopenWindow();
     Window->cboFrameSize->setCurrentText("32x24");
     // Paced input: the run would take 30 s.
     Window->edtFrameDelay->setText("10");

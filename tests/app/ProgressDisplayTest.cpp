@@ -74,11 +74,7 @@ TEST_F(WindowTest, EndOfRunIsShownOnce) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    Window.reset();
-    Desktop.Messages.clear();
-    Desktop.Opened.clear();
-    Window = std::make_unique<app::TfrmPictures2Video>(Desktop);
-    Window->show();
+    ReopenWindow();
     AddPictures({"/p/one.jpg", "/p/two.jpg"});
     Window->ApplyButtonMoment(app::bmStarted);
 

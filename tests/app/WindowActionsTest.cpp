@@ -61,9 +61,7 @@ TEST_F(WindowTest, EnablesButtonsAsTheTableSays) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    Window.reset();
-    Window = std::make_unique<TfrmPictures2Video>(Desktop);
-    Window->show();
+    ReopenWindow();
     c.Act(*Window);
     EXPECT_EQ(EnabledStates(*Window), c.Enabled);
   }

@@ -68,12 +68,21 @@ class WindowTest : public ::testing::Test {
     ASSERT_TRUE(Home.isValid());
     FSavedHome = qgetenv("HOME");
     qputenv("HOME", Home.path().toUtf8());
-    Window = std::make_unique<app::TfrmPictures2Video>(Desktop);
-    Window->show();
+    ReopenWindow();
   }
   void TearDown() override {
     Window.reset();
     qputenv("HOME", FSavedHome);
+  }
+
+  // A fresh window in place of the current one (one window, and logger, at
+  // a time); the desktop forgets what it showed and opened.
+  void ReopenWindow() {
+    Window.reset();
+    Desktop.Messages.clear();
+    Desktop.Opened.clear();
+    Window = std::make_unique<app::TfrmPictures2Video>(Desktop);
+    Window->show();
   }
 
   // Runs the picture dialog with the given answer (empty: cancelled).

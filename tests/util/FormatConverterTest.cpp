@@ -27,8 +27,7 @@ struct TTestPicture {
     frame->width = width;
     frame->height = height;
     EXPECT_GE(ff::av_frame_get_buffer(frame.get(), align), 0);
-    std::copy_n(frame->data, 4, picture.data);
-    std::copy_n(frame->linesize, 4, picture.linesize);
+    picture = ffutil::PictureOf(frame.get());
   }
   std::uint8_t* Row(int plane, int y) { return frame->data[plane] + y * frame->linesize[plane]; }
   // bgr24 only: every pixel of row y set to one grey level.
